@@ -1,0 +1,14 @@
+#pragma once
+
+// The one export macro of the library: everything else is hidden.
+#if defined(SHAREDLIB_STATIC)
+#define SHAREDLIB_API
+#elif defined(_WIN32)
+#if defined(SHAREDLIB_BUILDING)
+#define SHAREDLIB_API __declspec(dllexport)
+#else
+#define SHAREDLIB_API __declspec(dllimport)
+#endif
+#else
+#define SHAREDLIB_API __attribute__((visibility("default")))
+#endif

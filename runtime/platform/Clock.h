@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../Export.h"
+
+namespace platform {
+
+// Monotonic milliseconds, 32 bits, wrapping after about 49.7 days.
+SHAREDLIB_API uint32_t GetTickCount();
+// Monotonic ticks of the performance counter; always succeeds here.
+SHAREDLIB_API bool QueryPerformanceCounter(int64_t *count);
+// Ticks per second of the performance counter (1e9: nanoseconds).
+SHAREDLIB_API bool QueryPerformanceFrequency(int64_t *frequency);
+// Wall clock: seconds since 1970-01-01 UTC (_time64).
+SHAREDLIB_API int64_t GetWallClockSeconds();
+// Suspends the calling thread.
+SHAREDLIB_API void Sleep(uint32_t milliseconds);
+
+// Test seams: each clock can be pinned to a value that only the test moves.
+// Pinning is process-wide; unpin with the matching Release call.
+SHAREDLIB_API void PinTickCount(uint32_t milliseconds);
+SHAREDLIB_API void PinPerformanceCounter(int64_t ticks);
+SHAREDLIB_API void PinWallClock(int64_t seconds);
+SHAREDLIB_API void ReleaseTickCount();
+SHAREDLIB_API void ReleasePerformanceCounter();
+SHAREDLIB_API void ReleaseWallClock();
+
+}  // namespace platform

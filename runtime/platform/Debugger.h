@@ -1,0 +1,17 @@
+#pragma once
+
+#include "../Export.h"
+
+namespace platform {
+
+// Text for an attached debugger. There is no debugger to receive it here, so it
+// is discarded unless a sink has been installed.
+SHAREDLIB_API void OutputDebugStringA(const char *text);
+
+using DebugOutputSink = void (*)(const char *text, void *context);
+// Installs a sink for debugger output (null restores discarding).
+SHAREDLIB_API void SetDebugOutputSink(DebugOutputSink sink, void *context);
+// A ready-made sink that copies debugger output to standard error.
+SHAREDLIB_API void DebugOutputToStandardError(const char *text, void *context);
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <mutex>
+
+namespace platform {
+
+// A critical section: a lock the owning thread may take again.
+class CriticalSection {
+public:
+    void lock() { m_mutex.lock(); }
+    bool try_lock() { return m_mutex.try_lock(); }
+    void unlock() { m_mutex.unlock(); }
+
+private:
+    std::recursive_mutex m_mutex;
+};
+
+using CriticalSectionLock = std::lock_guard<CriticalSection>;
+
+}  // namespace platform

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../Export.h"
+
+namespace platform {
+
+// MessageBoxA type flags and answers, with their Windows values.
+constexpr uint32_t MB_OK = 0x0;
+constexpr uint32_t MB_OKCANCEL = 0x1;
+constexpr uint32_t MB_YESNOCANCEL = 0x3;
+constexpr uint32_t MB_YESNO = 0x4;
+constexpr uint32_t MB_ICONERROR = 0x10;
+constexpr uint32_t MB_ICONQUESTION = 0x20;
+constexpr uint32_t MB_ICONWARNING = 0x30;
+constexpr uint32_t MB_ICONINFORMATION = 0x40;
+constexpr uint32_t MB_SERVICE_NOTIFICATION = 0x200000;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// There is no desktop here: a message box is recorded, echoed as one line on
+// standard error (unless echo is off) and answered at once, so it never blocks
+// a server or a test. The answer is the next scripted one, else the box's first
+// button (OK or Yes).
+SHAREDLIB_API int MessageBoxA(void *owner, const char *text, const char *caption, uint32_t type);
+
+struct MessageBoxRecord {
+    std::string text;
+    std::string caption;
+    uint32_t type = 0;
+};
+
+// Test seams. The record keeps the most recent boxes only.
+SHAREDLIB_API std::vector<MessageBoxRecord> TakeMessageBoxRecords();
+SHAREDLIB_API void ScriptMessageBoxAnswer(int answer);
+SHAREDLIB_API void SetMessageBoxEcho(bool echoToStandardError);
+
+using MessageBoxHook = int (*)(const char *text, const char *caption, uint32_t type, void *context);
+// A hook sees every box before it is recorded and gives the answer itself.
+SHAREDLIB_API void SetMessageBoxHook(MessageBoxHook hook, void *context);
+
+}  // namespace platform
