@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "../Export.h"
+
+class Logger;
+
+// One numbered log file of the Logger's file table. File 0, the default, has
+// an empty name; others are keyed by the name given to SetConditionalChannel.
+// A file is opened at its first line and reopened after a change of
+// directory or prefix.
+class SHAREDLIB_API LogFile {
+public:
+    LogFile(Logger *owner, char const *effectivePrefix, char const *name);
+    ~LogFile();
+    LogFile(LogFile const &) = delete;
+    LogFile &operator=(LogFile const &) = delete;
+
+    // Recomputes the full prefix; a different one closes the stream so the
+    // next line reopens under it.
+    void setPrefix(char const *effectivePrefix);
+    void ensureOpen();
+    void write(char const *text, bool dateFlag, bool errorFlag);
+    void flush();
+
+    std::string const &name() const { return m_name; }
+    std::string const &prefix() const { return m_prefix; }
+    std::string const &fileName() const { return m_fileName; }
+
+private:
+    Logger *m_owner;
+    std::string m_prefix;
+    std::string m_name;
+    std::string m_fileName;
+    std::FILE *m_file;
+    bool m_opened;
+    std::string m_dirPath;
+};
