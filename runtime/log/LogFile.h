@@ -1,9 +1,9 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include "../Export.h"
+#include "../platform/FileStream.h"
 
 class Logger;
 
@@ -30,11 +30,15 @@ public:
     std::string const &fileName() const { return m_fileName; }
 
 private:
+    // Opens the descriptor a numbered name calls for; -1 when it fails.
+    int openNumbered(std::string const &path, bool firstOpen, bool &created);
+    void closeStream();
+
     Logger *m_owner;
     std::string m_prefix;
     std::string m_name;
     std::string m_fileName;
-    std::FILE *m_file;
+    platform::FileStream *m_file;
     bool m_opened;
     std::string m_dirPath;
 };

@@ -6,6 +6,7 @@
 #include "../enums/Log.h"
 #include "../platform/Debugger.h"
 #include "../platform/MessageBox.h"
+#include "../platform/NamedPipe.h"
 #include "../platform/Process.h"
 
 Logger *theLogger = nullptr;
@@ -105,6 +106,7 @@ Logger::~Logger()
     for (int i = 0; i < m_fileCount; ++i)
         delete m_files[i];
     delete[] m_files;
+    platform::ClosePipe(m_pipe);
     delete m_lock;
 }
 

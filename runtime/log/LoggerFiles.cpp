@@ -1,6 +1,7 @@
 // The Logger's table of log files: lookup by key, growth, prefixes and the pipe.
 #include <cstring>
 
+#include "../platform/NamedPipe.h"
 #include "../platform/Process.h"
 #include "Logger.h"
 
@@ -88,10 +89,11 @@ void Logger::flush()
         m_files[i]->flush();
 }
 
-void Logger::setPipeName(char const *)
+void Logger::setPipeName(char const *pipeName)
 {
-    // Named pipes are not opened on this platform yet; the handle stays null,
-    // as for a pipe that does not exist.
     platform::CriticalSectionLock guard(*m_lock);
-    m_pipe = nullptr;
+    platform::ClosePipe(m_pipe);
+    m_pipe = platform::OpenNamedPipeForWriting(pipeName);
+    if (m_pipe != nullptr)
+        platform::SetPipeMessageMode(m_pipe);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 namespace platform {
@@ -59,6 +60,23 @@ int64_t GetWallClockSeconds()
     if (g_wallClock.pinned.load(std::memory_order_acquire))
         return g_wallClock.value.load(std::memory_order_relaxed);
     return static_cast<int64_t>(::time(nullptr));
+}
+
+bool LocalTimeText(int64_t seconds, char (&text)[32])
+{
+    time_t when = static_cast<time_t>(seconds);
+    struct tm local {};
+    if (::localtime_r(&when, &local) == nullptr)
+        return false;
+    static char const *const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static char const *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 || local.tm_mon > 11)
+        return false;
+    int written = std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[local.tm_wday],
+                                kMonths[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                                local.tm_year + 1900);
+    return written > 0 && static_cast<size_t>(written) < sizeof text;
 }
 
 void Sleep(uint32_t milliseconds)

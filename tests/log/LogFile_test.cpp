@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include <SharedLib/enums/Log.h>
+#include <SharedLib/log/Logger.h>
+#include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/NamedPipe.h>
+#include <SharedLib/platform/Process.h>
+
+#include "support/TempDirectory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> filesIn(fs::path const &directory)
+{
+    std::vector<std::string> names;
+    for (auto const &entry : fs::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        platform::PinWallClock(1796525691);  // Sun Dec  6 02:54:51 2026
+    }
+    void TearDown() override { platform::ReleaseWallClock(); }
+
+    std::unique_ptr<Logger> makeLogger(char const *prefix)
+    {
+        auto logger = std::make_unique<Logger>(prefix, directory.windows().c_str());
+        logger->setUseDialogs(false);
+        return logger;
+    }
+
+    TempDirectory directory;
+};
+
+TEST_F(LogFileTest, LinesCarryTheDateAndEndWithCarriageReturnLineFeed)
+{
+    auto logger = makeLogger("Zone");
+    logger->syslog(LogSev_Error, Log_Network, "lost %d", 3);
+    logger->syslog(LogSev_Info, Log_Generic, "plain");
+    logger->SetConditionalDateFlag(Log_Generic, false);
+    logger->syslog(LogSev_Info, Log_Generic, "no date");
+    EXPECT_EQ(logger->getFileName(), directory.windows("Zone_00001.txt"));
+    EXPECT_EQ(ReadHostFile(directory.host() / "Zone_00001.txt"),
+              "Sun Dec  6 02:54:51 2026 ERROR Network: lost 3\r\n"
+              "Sun Dec  6 02:54:51 2026 plain\r\n"
+              "no date\r\n");
+}
+
+TEST_F(LogFileTest, NewFilesNumberOnFromTheHighestPresent)
+{
+    for (char const *name : {"Zone_00007.txt", "Zone_00002.txt", "Other_00050.txt", "Zone_1234_00001.txt"})
+        std::ofstream(directory.host() / name) << "old\r\n";
+    auto logger = makeLogger("Zone");
+    logger->syslog(LogSev_Error, Log_Network, "x");
+    // Zone_1234_00001 counts as 1234: the number is read right after "Zone_".
+    EXPECT_TRUE(fs::exists(directory.host() / "Zone_01235.txt"));
+
+    auto other = makeLogger("Big");
+    std::ofstream(directory.host() / "Big_123456.txt") << "";
+    other->syslog(LogSev_Error, Log_Network, "x");
+    EXPECT_TRUE(fs::exists(directory.host() / "Big_123457.txt"));
+}
+
+TEST_F(LogFileTest, APrefixChangeMovesTheFileToTheNextNumber)
+{
+    auto logger = makeLogger("Zone");
+    logger->syslog(LogSev_Error, Log_Network, "before");
+    logger->setFilePrefix("Zone");  // the same prefix keeps the open file
+    logger->syslog(LogSev_Error, Log_Network, "same");
+    EXPECT_EQ(filesIn(directory.host()), std::vector<std::string>{"Zone_00001.txt"});
+
+    std::ofstream(directory.host() / "Dispatch_00004.txt") << "";
+    logger->setFilePrefix("Dispatch");
+    EXPECT_EQ(logger->getFilePrefix(), "Dispatch");
+    logger->syslog(LogSev_Error, Log_Network, "after");
+    EXPECT_EQ(filesIn(directory.host()), (std::vector<std::string>{"Dispatch_00004.txt", "Dispatch_00005.txt"}));
+    EXPECT_EQ(ReadHostFile(directory.host() / "Dispatch_00005.txt"),
+              "Sun Dec  6 02:54:51 2026 ERROR Network: before\r\n"
+              "Sun Dec  6 02:54:51 2026 ERROR Network: same\r\n"
+              "Sun Dec  6 02:54:51 2026 ERROR Network: after\r\n");
+}
+
+TEST_F(LogFileTest, ChannelsKeyedToOneFileShareIt)
+{
+    auto logger = makeLogger("Zone");
+    logger->setIncludePIDInName(true);
+    logger->resetFilePrefix();
+    logger->SetConditionalChannel(Log_Chat, "Chat");
+    logger->SetConditionalChannel(Log_Chat_Messages, "Chat");
+    logger->syslog(LogSev_Error, Log_Chat, "a");
+    logger->syslog(LogSev_Error, Log_Chat_Messages, "b");
+    logger->syslog(LogSev_Error, Log_Network, "c");
+    std::string pid = std::to_string(platform::GetCurrentProcessId());
+    EXPECT_EQ(filesIn(directory.host()),
+              (std::vector<std::string>{"Chat_Zone_" + pid + "_00001.txt", "Zone_" + pid + "_00001.txt"}));
+    EXPECT_EQ(ReadHostFile(directory.host() / ("Chat_Zone_" + pid + "_00001.txt")),
+              "Sun Dec  6 02:54:51 2026 ERROR Chat: a\r\nSun Dec  6 02:54:51 2026 ERROR Chat_Messages: b\r\n");
+}
+
+TEST_F(LogFileTest, FlushPolicies)
+{
+    auto logger = makeLogger("Zone");
+    logger->SetConditional(Log_Network, LogSev_Detail);
+    logger->setFlushOnWrite(false);
+    logger->syslog(LogSev_Info, Log_Network, "buffered");
+    fs::path file = directory.host() / "Zone_00001.txt";
+    EXPECT_EQ(ReadHostFile(file), "");
+    // An error line is flushed at once, and takes the buffered one with it.
+    logger->syslog(LogSev_Error, Log_Network, "error");
+    EXPECT_EQ(ReadHostFile(file).size(), 2 * 25 + std::string("Network: buffered\r\nERROR Network: error\r\n").size());
+    // With the level flag off an error line is not flushed at once.
+    logger->SetConditionalLevelFlag(Log_Network, false);
+    logger->syslog(LogSev_Error, Log_Network, "untagged");
+    EXPECT_EQ(ReadHostFile(file).find("untagged"), std::string::npos);
+    logger->flush();
+    EXPECT_NE(ReadHostFile(file).find("untagged"), std::string::npos);
+
+    // Timed flushing: a line flushes once the interval has passed.
+    logger->setSecondsBetweenFlushes(10);
+    logger->setLastFlush(platform::GetWallClockSeconds());
+    logger->syslog(LogSev_Info, Log_Network, "early");
+    EXPECT_EQ(ReadHostFile(file).find("early"), std::string::npos);
+    platform::PinWallClock(1796525691 + 11);
+    logger->syslog(LogSev_Info, Log_Network, "late");
+    EXPECT_NE(ReadHostFile(file).find("late"), std::string::npos);
+    EXPECT_EQ(logger->getLastFlush(), 1796525691 + 11);
+}
+
+TEST_F(LogFileTest, AnUnwritableDirectoryDropsLinesAndNothingElse)
+{
+    fs::create_directories(directory.host() / "locked");
+    fs::permissions(directory.host() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes everywhere";
+    Logger logger("Zone", directory.windows("locked").c_str());
+    logger.syslog(LogSev_Error, Log_Network, "lost");
+    EXPECT_EQ(logger.getFileName(), "");
+    EXPECT_TRUE(filesIn(directory.host() / "locked").empty());
+}
+
+TEST_F(LogFileTest, AMissingParentDirectoryDropsLines)
+{
+    Logger logger("Zone", directory.windows("no\\such\\dir").c_str());
+    logger.syslog(LogSev_Error, Log_Network, "lost");
+    logger.syslog(LogSev_Error, Log_Network, "lost again");
+    EXPECT_EQ(logger.getFileName(), "");
+}
+
+TEST_F(LogFileTest, AFileSizeLimitLosesLinesButTheProgramGoesOn)
+{
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{200, 200};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        Logger logger("Full", directory.windows().c_str());
+        for (int i = 0; i < 50; ++i)
+            logger.syslog(LogSev_Error, Log_Network, "line %d of a disk that fills", i);
+        ::_exit(7);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_LE(fs::file_size(directory.host() / "Full_00001.txt"), 200u);
+}
+
+TEST_F(LogFileTest, ProcessesStartingTogetherNeverShareANumber)
+{
+    constexpr int kProcesses = 6;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Logger logger("Race", directory.windows().c_str());
+            for (int line = 0; line < 20; ++line)
+                logger.syslog(LogSev_Error, Log_Network, "process %d line %d", i, line);
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children)
+        ::waitpid(child, nullptr, 0);
+    auto names = filesIn(directory.host());
+    ASSERT_EQ(names.size(), static_cast<size_t>(kProcesses));
+    for (auto const &name : names) {
+        std::string content = ReadHostFile(directory.host() / name);
+        EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 20) << name;
+    }
+}
+
+TEST_F(LogFileTest, ThePipeOpensOnlyWhenAServerHoldsIt)
+{
+    platform::SetPipeDirectory(directory.host().string());
+    auto logger = makeLogger("Zone");
+    logger->setPipeName("\\\\.\\pipe\\ZoneLog");
+    EXPECT_EQ(logger->getPipe(), nullptr);
+    platform::NamedPipeServer server("\\\\.\\pipe\\ZoneLog");
+    logger->setPipeName("\\\\.\\pipe\\ZoneLog");
+    EXPECT_NE(logger->getPipe(), nullptr);
+    platform::SetPipeDirectory("");
+}
+
+}  // namespace

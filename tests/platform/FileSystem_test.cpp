@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/DriveMap.h>
+#include <SharedLib/platform/FileStream.h>
+#include <SharedLib/platform/FileSystem.h>
+#include <SharedLib/platform/LastError.h>
+#include <SharedLib/platform/NamedPipe.h>
+
+#include "support/TempDirectory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(DriveMap, WindowsPathsReachHostFilesWhateverTheirCase)
+{
+    TempDirectory temp;
+    fs::create_directories(temp.host() / "Game" / "Data");
+    std::string lowered = temp.windows() + "\\game\\data\\New.txt";
+    EXPECT_EQ(platform::HostPath(lowered.c_str()), (temp.host() / "Game" / "Data" / "New.txt").string());
+    // Forward slashes and a trailing separator survive.
+    std::string mixed = temp.windows() + "/GAME\\data\\";
+    EXPECT_EQ(platform::HostPath(mixed.c_str()), (temp.host() / "Game" / "Data").string() + "/");
+    EXPECT_EQ(platform::HostPath("relative\\name"), "relative/name");
+    EXPECT_EQ(platform::HostPath("\\\\server\\share\\x"), "");
+    EXPECT_EQ(platform::HostPath("q:\\unmapped"), "");
+    EXPECT_EQ(platform::HostPath(""), "");
+}
+
+TEST(DriveMap, MappedDrivesAndTheWindowsView)
+{
+    TempDirectory temp;
+    EXPECT_EQ(platform::WindowsPath("/srv/game"), "z:\\srv\\game");
+    EXPECT_EQ(platform::WindowsPath("/"), "z:\\");
+    platform::MapDrive('C', temp.host().string() + "/");
+    EXPECT_EQ(platform::HostPath("c:\\logs\\a.txt"), temp.host().string() + "/logs/a.txt");
+    EXPECT_EQ(platform::WindowsPath(temp.host().string() + "/logs"), "c:\\logs");
+    EXPECT_EQ(platform::WindowsPath(temp.host().string()), "c:\\");
+    // A sibling whose name merely starts the same is not inside the drive.
+    EXPECT_EQ(platform::WindowsPath(temp.host().string() + "x/y"), platform::WindowsPath("/") +
+                                                                         temp.windows().substr(3) + "x\\y");
+    platform::ResetDriveMap();
+    EXPECT_EQ(platform::HostPath("c:\\logs"), "");
+}
+
+TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
+{
+    TempDirectory temp;
+    std::string name = temp.windows("Zone_00001.txt");
+    int flags = platform::O_WRONLY_ | platform::O_CREAT_ | platform::O_EXCL_ | platform::O_APPEND_;
+    int first = platform::OpenFile(name.c_str(), flags, platform::S_IWRITE_);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(platform::OpenFile(name.c_str(), flags, platform::S_IWRITE_), -1);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_EXISTS);
+    platform::CloseFile(first);
+
+    std::string other = temp.windows("Zone_00002.txt");
+    std::ofstream(temp.host() / "Zone_00002.txt") << "x";
+    EXPECT_EQ(platform::RenamePath(name.c_str(), other.c_str()), -1);  // never replaces
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_EXISTS);
+    std::string third = temp.windows("zone_00003.TXT");
+    EXPECT_EQ(platform::RenamePath(name.c_str(), third.c_str()), 0);
+    EXPECT_TRUE(fs::exists(temp.host() / "zone_00003.TXT"));
+
+    EXPECT_EQ(platform::AccessPath(temp.windows("missing").c_str(), platform::ACCESS_EXISTS), -1);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(platform::MakeDirectory(temp.windows("a\\b").c_str()), -1);  // only the last component
+    EXPECT_EQ(platform::MakeDirectory(temp.windows("a").c_str()), 0);
+    EXPECT_EQ(platform::AccessPath(temp.windows("A").c_str(), platform::ACCESS_WRITE), 0);
+}
+
+TEST(FileSystem, FindFilesMatchesWildcardsWithoutRegardToCase)
+{
+    TempDirectory temp;
+    for (char const *name : {"Zone_00001.txt", "zone_00002.TXT", "Zone_1234_00001.txt", "Zonex.txt", "Other.txt"})
+        std::ofstream(temp.host() / name) << "";
+    auto found = platform::FindFiles(temp.windows("ZONE_*.txt").c_str());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"Zone_00001.txt", "Zone_1234_00001.txt", "zone_00002.TXT"}));
+    EXPECT_EQ(platform::FindFiles(temp.windows("Zone?.txt").c_str()), std::vector<std::string>{"Zonex.txt"});
+    EXPECT_TRUE(platform::FindFiles(temp.windows("nothing\\*.txt").c_str()).empty());
+}
+
+TEST(FileSystem, TextStreamsWriteCarriageReturnLineFeed)
+{
+    TempDirectory temp;
+    std::string textName = temp.windows("text.txt");
+    std::string binaryName = temp.windows("binary.bin");
+    int flags = platform::O_WRONLY_ | platform::O_CREAT_ | platform::O_APPEND_;
+    platform::FileStream *text =
+        platform::FileStream::Attach(platform::OpenFile(textName.c_str(), flags | platform::O_TEXT_, platform::S_IWRITE_), "a");
+    platform::FileStream *binary = platform::FileStream::Attach(
+        platform::OpenFile(binaryName.c_str(), flags | platform::O_BINARY_, platform::S_IWRITE_), "a");
+    ASSERT_NE(text, nullptr);
+    ASSERT_NE(binary, nullptr);
+    EXPECT_TRUE(text->Write("one\ntwo\r\n\n"));
+    EXPECT_TRUE(binary->Write("one\ntwo\n"));
+    delete text;
+    delete binary;
+    EXPECT_EQ(ReadHostFile(temp.host() / "text.txt"), "one\r\ntwo\r\r\n\r\n");
+    EXPECT_EQ(ReadHostFile(temp.host() / "binary.bin"), "one\ntwo\n");
+}
+
+TEST(FileSystem, WorkingDirectoryInTheWindowsView)
+{
+    TempDirectory temp;
+    fs::create_directories(temp.host() / "Srv" / "Game");
+    std::string before;
+    ASSERT_TRUE(platform::GetWorkingDirectory(before));
+    std::string lowered = temp.windows() + "\\srv\\game";
+    ASSERT_TRUE(platform::SetWorkingDirectory(lowered.c_str()));
+    std::string now;
+    ASSERT_TRUE(platform::GetWorkingDirectory(now));
+    EXPECT_EQ(now, temp.windows() + "\\Srv\\Game");
+    EXPECT_TRUE(platform::SetWorkingDirectory(before.c_str()));
+    EXPECT_FALSE(platform::SetWorkingDirectory(temp.windows("missing").c_str()));
+
+    std::string executable;
+    ASSERT_TRUE(platform::GetExecutablePath(executable));
+    EXPECT_EQ(executable.substr(0, 3), "z:\\");
+    platform::SetDocumentsFolder("z:\\home\\player\\Documents");
+    std::string documents;
+    EXPECT_TRUE(platform::GetDocumentsFolder(documents));
+    EXPECT_EQ(documents, "z:\\home\\player\\Documents");
+    platform::SetDocumentsFolder("");
+}
+
+TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
+{
+    TempDirectory temp;
+    platform::SetPipeDirectory(temp.host().string());
+    EXPECT_EQ(platform::OpenNamedPipeForWriting("\\\\.\\pipe\\nobody"), nullptr);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(platform::OpenNamedPipeForWriting("not a pipe name"), nullptr);
+
+    platform::NamedPipeServer server("\\\\.\\pipe\\LogViewer");
+    ASSERT_TRUE(server.valid());
+    platform::PipeHandle pipe = platform::OpenNamedPipeForWriting("\\\\.\\PIPE\\LogViewer");
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_TRUE(platform::SetPipeMessageMode(pipe));
+    uint32_t written = 0;
+    EXPECT_TRUE(platform::WritePipe(pipe, "first", 5, &written));
+    EXPECT_TRUE(platform::WritePipe(pipe, "second", 6, &written));
+    EXPECT_EQ(written, 6u);
+    std::string message;
+    ASSERT_TRUE(server.ReadMessage(message, 2000));
+    EXPECT_EQ(message, "first");  // one write, one message
+    ASSERT_TRUE(server.ReadMessage(message, 2000));
+    EXPECT_EQ(message, "second");
+    platform::ClosePipe(pipe);
+    platform::SetPipeDirectory("");
+}
+
+TEST(PlatformClock, LocalTimeTextHasTheCtimeForm)
+{
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    char text[32];
+    ASSERT_TRUE(platform::LocalTimeText(0, text));
+    EXPECT_STREQ(text, "Thu Jan  1 00:00:00 1970");
+    ASSERT_TRUE(platform::LocalTimeText(1796525691, text));
+    EXPECT_STREQ(text, "Sun Dec  6 02:54:51 2026");
+}
+
+}  // namespace

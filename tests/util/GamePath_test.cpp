@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <SharedLib/platform/DriveMap.h>
+#include <SharedLib/platform/FileSystem.h>
+#include <SharedLib/util/GamePath.h>
+
+#include "support/TempDirectory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts the "program" in a mixed-case game directory and restores the
+// working directory afterwards.
+class GamePathTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previous = fs::current_path();
+        fs::create_directories(temp.host() / "Games" / "Saltreach" / "Data" / "World" / "Rooms" / "Harbor");
+        fs::current_path(temp.host() / "Games" / "Saltreach");
+        game = temp.windows() + "\\games\\saltreach";
+    }
+    void TearDown() override
+    {
+        fs::current_path(previous);
+        platform::SetDocumentsFolder("");
+    }
+
+    TempDirectory temp;
+    fs::path previous;
+    std::string game;  // the lower-cased game path the library should derive
+};
+
+TEST_F(GamePathTest, InitFromTheWorkingDirectory)
+{
+    InitGamePath(false, nullptr);
+    EXPECT_STREQ(GetGamePath(), game.c_str());
+    EXPECT_STREQ(GetParentPath(), (temp.windows() + "\\games").c_str());
+    EXPECT_STREQ(GetRemoteGamePath(), game.c_str());
+    EXPECT_STREQ(GetGameOutputPath(), game.c_str());
+
+    // The lower-cased path still reaches the mixed-case directories.
+    std::string room = MakeFullRoomPath("Harbor");
+    EXPECT_EQ(room, game + "\\data\\World\\Rooms\\Harbor\\Harbor");
+    std::ofstream(temp.host() / "Games" / "Saltreach" / "Data" / "World" / "Rooms" / "Harbor" / "Harbor") << "map";
+    EXPECT_EQ(platform::AccessPath(room.c_str(), platform::ACCESS_READ), 0);
+}
+
+TEST_F(GamePathTest, DocumentsFolderForOutput)
+{
+    platform::SetDocumentsFolder(temp.windows("Docs"));
+    fs::create_directories(temp.host() / "Docs");
+    InitGamePath(true, nullptr);
+    EXPECT_STREQ(GetGameOutputPath(), temp.windows("Docs\\Saltreach").c_str());
+    EXPECT_TRUE(fs::is_directory(temp.host() / "Docs" / "Saltreach"));
+    InitGamePath(true, "Tools");
+    EXPECT_STREQ(GetGameOutputPath(), temp.windows("Docs\\Tools").c_str());
+    EXPECT_EQ(GetOutputPath("logs"), temp.windows("Docs\\Tools\\logs"));
+    EXPECT_STREQ(GetGamePath(), game.c_str());
+}
+
+TEST_F(GamePathTest, JoinsAndTheirExceptions)
+{
+    InitGamePath(false, nullptr);
+    EXPECT_EQ(GetFullPath("d:\\data\\x.ini"), "d:\\data\\x.ini");
+    EXPECT_EQ(GetFullPath("\\\\server\\share\\x"), "\\\\server\\share\\x");
+    EXPECT_EQ(GetFullPath("\\x"), game + "\\\\x");  // a single backslash is not absolute
+    EXPECT_EQ(GetFullPath("cfg\\a.ini"), game + "\\cfg\\a.ini");
+    EXPECT_EQ(GetOutputPath("d:\\logs"), "d:\\logs");
+    EXPECT_EQ(GetOutputPath("\\\\server\\share"), game + "\\\\\\server\\share");
+    EXPECT_EQ(MakeFullPath(nullptr, "a.txt"), game + "\\a.txt");
+    EXPECT_EQ(MakeFullPath("cfg", "a.txt"), game + "\\cfg\\a.txt");
+
+    InitRemotePath("r:\\Remote");
+    SetOutputPath("o:\\Out");
+    EXPECT_EQ(GetRemoteFullPath("x"), "r:\\Remote\\x");
+    EXPECT_EQ(MakeRemoteFullPath("sub", "x"), "r:\\Remote\\sub\\x");
+    EXPECT_EQ(GetOutputPath("x"), "o:\\Out\\x");
+    std::string tooLong(300, 'a');
+    InitRemotePath(tooLong.c_str());  // refused: the old value stays
+    EXPECT_STREQ(GetRemoteGamePath(), "r:\\Remote");
+}
+
+TEST_F(GamePathTest, RelativePaths)
+{
+    InitGamePath(false, nullptr);
+    std::string upper = game;
+    for (char &c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(GetRelativePath((upper + "\\Data\\X.ini").c_str()), "Data\\X.ini");
+    EXPECT_EQ(GetRelativePath("c:\\elsewhere\\x.ini"), "c:\\elsewhere\\x.ini");
+    EXPECT_EQ(GetRelativePath(game.c_str()), "");
+}
+
+TEST_F(GamePathTest, ForceExePathMovesToTheExecutable)
+{
+    EXPECT_EQ(ForceExePath(), 0);
+    char buffer[4096];
+    ASSERT_NE(::readlink("/proc/self/exe", buffer, sizeof buffer - 1), -1);
+    EXPECT_EQ(fs::current_path(), fs::path(std::string(buffer, ::strnlen(buffer, sizeof buffer))).parent_path());
+}
+
+TEST(PathHelpers, DirectoriesAndExtensions)
+{
+    TempDirectory temp;
+    EXPECT_TRUE(ensureDirectoryExists(temp.windows("new").c_str()));
+    EXPECT_TRUE(ensureDirectoryExists(temp.windows("new").c_str()));
+    EXPECT_FALSE(ensureDirectoryExists(temp.windows("missing\\child").c_str()));
+
+    EXPECT_TRUE(hasExtension("Map.PIG", "pig"));
+    EXPECT_TRUE(hasExtension("a.tar.gz", "gz"));
+    EXPECT_FALSE(hasExtension("a.tar.gz", "tar.gz"));
+    EXPECT_FALSE(hasExtension("Map", "pig"));
+    EXPECT_FALSE(hasExtension("Map.pig", ".pig"));
+    EXPECT_FALSE(hasExtension("Map.pigs", "pig"));
+    EXPECT_FALSE(hasExtension(nullptr, "pig"));
+    EXPECT_FALSE(hasExtension("Map.pig", nullptr));
+}
+
+}  // namespace
