@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "../Export.h"
+
+// Processor affinity and the display layout. The display is emulated: a
+// layout of monitors in virtual-screen coordinates, by default one
+// 1920x1080 primary screen at 0,0, which tests replace.
+namespace platform {
+
+// GetProcessAffinityMask(GetCurrentProcess(), ...): the processors this
+// process may run on and those the system has, one bit each for the first 32
+// processors. False (with the last error set) when they cannot be read.
+SHAREDLIB_API bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask);
+// Test seam: answer these masks until released.
+SHAREDLIB_API void PinProcessAffinity(uint32_t processMask, uint32_t systemMask);
+SHAREDLIB_API void ReleaseProcessAffinity();
+
+// One monitor: its rectangle (right and bottom exclusive) and whether it is
+// the primary screen.
+struct DisplayMonitor {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+    bool primary;
+};
+
+// A monitor handle (HMONITOR); NO_MONITOR is the null handle.
+using MonitorHandle = uintptr_t;
+constexpr MonitorHandle NO_MONITOR = 0;
+
+// GetSystemMetrics indices.
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+constexpr int SM_CMONITORS = 80;
+
+// MonitorFromRect flags.
+constexpr uint32_t MONITOR_DEFAULTTONULL = 0;
+constexpr uint32_t MONITOR_DEFAULTTOPRIMARY = 1;
+constexpr uint32_t MONITOR_DEFAULTTONEAREST = 2;
+
+// The current layout.
+SHAREDLIB_API std::vector<DisplayMonitor> GetDisplayMonitors();
+// Test seams: replace the layout (an empty list means no display), and go
+// back to the single 1920x1080 primary screen with the monitor functions.
+SHAREDLIB_API void SetDisplayMonitors(std::vector<DisplayMonitor> const &monitors);
+SHAREDLIB_API void ResetDisplayMonitors();
+
+// Whether the user-interface library offers the monitor functions; a test
+// can take them away to reach the callers' fallback.
+SHAREDLIB_API bool MonitorFunctionsAvailable();
+SHAREDLIB_API void SetMonitorFunctionsAvailable(bool available);
+
+// GetSystemMetrics: SM_CXSCREEN and SM_CYSCREEN give the primary screen's
+// width and height, SM_CMONITORS the number of monitors; 0 for other indices.
+SHAREDLIB_API int32_t GetSystemMetrics(int index);
+// MonitorFromRect: the monitor that shares the largest area with the
+// rectangle; without one, NO_MONITOR, the primary screen or the nearest
+// monitor as the flag says. An empty rectangle shares no area.
+SHAREDLIB_API MonitorHandle MonitorFromRect(int32_t left, int32_t top, int32_t right, int32_t bottom,
+                                            uint32_t flags);
+// The rectangle of a monitor handle; false for NO_MONITOR or a stale handle.
+SHAREDLIB_API bool GetMonitorRect(MonitorHandle monitor, DisplayMonitor *info);
+
+}  // namespace platform

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <SharedLib/util/MemoryMap.h>
+
+#include "support/LogCapture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under /tmp, reached from Windows paths through z:.
+class MemoryMapTest : public LogCaptureTest {
+protected:
+    void SetUp() override
+    {
+        LogCaptureTest::SetUp();
+        char pattern[] = "/tmp/memorymap-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_directory = pattern;
+    }
+    void TearDown() override
+    {
+        fs::remove_all(m_directory);
+        LogCaptureTest::TearDown();
+    }
+
+    std::string write(char const *name, std::string const &bytes)
+    {
+        std::ofstream(m_directory / name, std::ios::binary) << bytes;
+        return windowsPath(name);
+    }
+    std::string windowsPath(char const *name) const
+    {
+        std::string path = "z:" + (m_directory / name).string();
+        for (char &c : path)
+            if (c == '/')
+                c = '\\';
+        return path;
+    }
+
+    fs::path m_directory;
+};
+
+TEST_F(MemoryMapTest, ShowsTheFilesBytes)
+{
+    std::string bytes("head\0\x01\xFFtail", 11);
+    bytes += std::string(70000, 'x');  // more than one page
+    MemoryMap map(write("data.bin", bytes).c_str());
+    ASSERT_NE(map.GetBuffer(), nullptr);
+    ASSERT_EQ(map.GetSize(), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(std::memcmp(map.GetBuffer(), bytes.data(), bytes.size()), 0);
+    EXPECT_TRUE(texts().empty());
+}
+
+TEST_F(MemoryMapTest, EmptyFileIsNotMapped)
+{
+    MemoryMap map(write("empty.bin", "").c_str());
+    EXPECT_EQ(map.GetBuffer(), nullptr);
+    EXPECT_EQ(map.GetSize(), 0);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : MemoryMap: Cannot create file mapping on 0-byte file"}));
+}
+
+TEST_F(MemoryMapTest, FailuresToOpenAreLoggedWithTheSystemsReason)
+{
+    {
+        MemoryMap map(windowsPath("missing.bin").c_str());
+        EXPECT_EQ(map.GetBuffer(), nullptr);
+        EXPECT_EQ(map.GetSize(), 0);
+    }
+    {
+        fs::create_directory(m_directory / "folder");
+        MemoryMap map(windowsPath("folder").c_str());
+        EXPECT_EQ(map.GetBuffer(), nullptr);
+    }
+    {
+        MemoryMap map(nullptr);
+        EXPECT_EQ(map.GetBuffer(), nullptr);
+    }
+    EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "ERROR : MemoryMap: Unable to open file: The system cannot find the file specified.\r\n",
+                           "ERROR : MemoryMap: Unable to open file: Access is denied.\r\n",
+                           "ERROR : MemoryMap: Unable to open file: The system cannot find the path specified.\r\n",
+                       }));
+}
+
+TEST_F(MemoryMapTest, HeldFileRefusesOtherOpenersUntilReleased)
+{
+    std::string path = write("held.bin", "abc");
+    {
+        MemoryMap first(path.c_str());
+        ASSERT_NE(first.GetBuffer(), nullptr);
+        MemoryMap second(path.c_str());
+        EXPECT_EQ(second.GetBuffer(), nullptr);
+        EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : MemoryMap: Unable to open file: The process cannot "
+                                                     "access the file because it is being used by another "
+                                                     "process.\r\n"}));
+        // The refused object released nothing of the holder's.
+        EXPECT_EQ(std::memcmp(first.GetBuffer(), "abc", 3), 0);
+    }
+    MemoryMap again(path.c_str());
+    ASSERT_NE(again.GetBuffer(), nullptr);
+    EXPECT_EQ(again.GetSize(), 3);
+}
+
+TEST(MemoryMapWithoutLogger, FailsQuietly)
+{
+    MemoryMap map("z:\\tmp\\no-such-dir-for-memorymap\\x.bin");
+    EXPECT_EQ(map.GetBuffer(), nullptr);
+}
+
+}  // namespace
