@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "../Export.h"
+#include "Rpc.h"
+
+// Per-RPC figures, at the same index as the RPC in the sorted table.
+struct RpcStatistics {
+    uint32_t time = 0;   // whole milliseconds spent in the body, summed
+    uint32_t size = 0;   // bytes of the messages handled, summed
+    uint32_t count = 0;  // calls
+};
+
+// The table of every registered RPC, sorted by identifier, and its 16-byte
+// digest: what client and server compare when they connect.
+class SHAREDLIB_API CRpcMgr {
+public:
+    // Created at the first call from the static list as it is then.
+    static CRpcMgr *GetInstance();
+    // Destroys the table; the next GetInstance builds a new one.
+    static void Cleanup();
+
+    // Writes the digest into a table message.
+    void BuildTable(CPackedData &message);
+    // Reads the peer's digest: true when both sides have the same RPCs.
+    bool ParseTable(CPackedData &message);
+
+    CRpc *FindRpc(char const *name);
+    CRpc *FindRpc(uint32_t id);
+    int getRpcTypeCount() const { return static_cast<int>(m_rpcs.size()); }
+    // Neither checks the index.
+    char const *getRpcTypeNameByIndex(int index) const { return m_rpcs[static_cast<size_t>(index)]->GetName(); }
+    int getRpcTypeProcessByIndex(int index) const { return m_rpcs[static_cast<size_t>(index)]->GetProcessType(); }
+    char const *getRpcTypeName(uint32_t id);
+    char const *FindRpcPrivilege(uint32_t id);
+
+    // One zeroed record per registered RPC.
+    void ResetStats();
+    unsigned char const *GetHash() const { return m_hash; }
+
+private:
+    CRpcMgr();
+    ~CRpcMgr() = default;
+    CRpcMgr(CRpcMgr const &) = delete;
+    CRpcMgr &operator=(CRpcMgr const &) = delete;
+
+    void InitRpcList();
+    void Register(CRpc *rpc);
+    void InitClientHash();
+    int FindRpcIndex(uint32_t id);
+    // The first position whose identifier is not below id.
+    size_t lowerBound(uint32_t id) const;
+
+    unsigned char m_hash[16];
+    std::vector<CRpc *> m_rpcs;
+    std::vector<RpcStatistics> m_stats;
+
+    static CRpcMgr *sm_pRpcMgr;
+};
