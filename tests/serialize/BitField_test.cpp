@@ -1,0 +1,181 @@
+#include <SharedLib/serialize/BitField.h>
+#include <SharedLib/serialize/CharVector.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <initializer_list>
+#include <vector>
+
+namespace {
+
+using Bits = std::vector<int>;
+
+Bits setBits(const BitField &field)
+{
+    Bits bits;
+    for (int i = 0; i < field.Size(); ++i)
+        if (field.Get(i, false))
+            bits.push_back(i);
+    return bits;
+}
+
+BitField fieldWith(int size, std::initializer_list<int> bits)
+{
+    BitField field(size);
+    for (int bit : bits)
+        field.Set(bit, true, false);
+    return field;
+}
+
+TEST(BitField, InitDisposeAndTheCursor)
+{
+    BitField field(40);
+    EXPECT_EQ(field.Size(), 40);
+    EXPECT_EQ(field.GetCountOfBits(false), 40);
+    EXPECT_EQ(BitField(-5).Size(), 0);
+
+    field.SetAll();
+    field.setStartBit(17);
+    field.Init(70);  // fresh, clear bits and cursor
+    EXPECT_EQ(field.GetCountOfBits(true), 0);
+    EXPECT_EQ(field.getStartBit(), 0);
+
+    field.setStartBit(5);
+    field.Resize(0);  // disposes, keeps the cursor
+    EXPECT_EQ(field.Size(), 0);
+    EXPECT_EQ(field.getStartBit(), 5);
+    field.Resize(12);  // from empty this is Init
+    EXPECT_EQ(field.Size(), 12);
+    EXPECT_EQ(field.getStartBit(), 0);
+}
+
+TEST(BitField, SetGrowsOnlyWhenAsked)
+{
+    BitField field(40);
+    EXPECT_FALSE(field.Set(40, true, false));
+    EXPECT_EQ(field.Size(), 40);
+    EXPECT_FALSE(field.Set(40, true, true));
+    EXPECT_EQ(field.Size(), 41);
+    EXPECT_TRUE(field.Set(40, false, false));
+    EXPECT_FALSE(field.Get(40, false));
+
+    for (int bad : {-1, INT_MIN, INT_MAX})
+        EXPECT_FALSE(field.Set(bad, true, true)) << bad;
+    EXPECT_EQ(field.Size(), 41);
+    EXPECT_EQ(field.GetCountOfBits(true), 0);
+}
+
+TEST(BitField, BitsComingIntoRangeAreClear)
+{
+    BitField field(40);
+    field.SetAll();
+    field.Resize(10);  // same storage on the way back up
+    field.Resize(40);
+    EXPECT_EQ(field.GetCountOfBits(true), 10);
+
+    field.SetAll();
+    field.Resize(33);  // then past the storage: the old tail word is stale
+    field.Resize(200);
+    EXPECT_EQ(field.GetCountOfBits(true), 33);
+    EXPECT_EQ(field.FindSetBit(33, -1), -1);
+
+    BitField copy(field);  // a shrunk field hands its larger storage on
+    copy.SetAll();
+    copy.Resize(5);
+    copy.Resize(64);
+    EXPECT_EQ(setBits(copy), (Bits{0, 1, 2, 3, 4}));
+}
+
+TEST(BitField, CountsAndSearchesStopAtTheBitCount)
+{
+    BitField field(36);
+    field.SetAll();  // fills whole words
+    EXPECT_EQ(field.GetCountOfBits(true), 36);
+    EXPECT_EQ(field.GetCountOfBits(false), 0);
+    EXPECT_EQ(field.GetIndexOfNthBitSet(35), 35);
+    EXPECT_EQ(field.GetIndexOfNthBitSet(36), -1);
+    EXPECT_EQ(field.FindSetBit(36, -1), -1);
+    EXPECT_EQ(field.FindSetBit(3, INT_MAX), 3);
+    for (int bad : {-1, 36, INT_MAX})
+        EXPECT_FALSE(field.Get(bad, false)) << bad;
+    EXPECT_EQ(field.GetIndexOfNthBitSet(-1), -1);
+    EXPECT_EQ(field.FindSetBit(-3, -1), -1);
+    EXPECT_EQ(field.FindSetBit(5, 2), -1);
+    EXPECT_EQ(field.FindSetBit(5, -2), -1);
+}
+
+TEST(BitField, SearchesAcrossWords)
+{
+    BitField wide = fieldWith(200, {1, 31, 32, 63, 64, 199});
+    const Bits expected{1, 31, 32, 63, 64, 199};
+    for (int n = 0; n < 6; ++n)
+        EXPECT_EQ(wide.GetIndexOfNthBitSet(n), expected[n]) << n;
+    EXPECT_EQ(wide.GetIndexOfNthBitSet(6), -1);
+
+    BitField field = fieldWith(64, {0});
+    EXPECT_EQ(field.FindSetBit(5, -1), -1);
+    field.Set(40, true, false);
+    EXPECT_EQ(field.FindSetBit(5, -1), 40);
+    EXPECT_EQ(field.FindSetBit(5, 40), -1);
+    EXPECT_EQ(BitField(32).FindSetBit(0, 32), -1);
+
+    BitField sparse = fieldWith(300, {50, 290});
+    EXPECT_EQ(sparse.FindSetBit(51, 289), -1);  // a hit in the last word but past `to`
+    EXPECT_EQ(sparse.FindSetBit(51, 291), 290);
+}
+
+TEST(BitField, CursorCyclesThroughSetBits)
+{
+    BitField field = fieldWith(10, {3, 9});
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(field.FindSetBitAfterStartBit(), 3);
+        EXPECT_EQ(field.FindSetBitAfterStartBit(), 9);
+        EXPECT_EQ(field.getStartBit(), 0);  // wrapped after the last bit
+    }
+    field.setStartBit(500);
+    EXPECT_EQ(field.FindSetBitAfterStartBit(), 3);
+    EXPECT_EQ(field.getStartBit(), 4);
+    field.setStartBit(-7);
+    EXPECT_EQ(field.FindSetBitAfterStartBit(), -1);
+    EXPECT_EQ(field.getStartBit(), 0);
+
+    BitField empty(50);
+    empty.setStartBit(20);
+    EXPECT_EQ(empty.FindSetBitAfterStartBit(), -1);
+    EXPECT_EQ(empty.getStartBit(), 0);
+}
+
+TEST(BitField, CopyTakesTheCursorAssignmentKeepsItsOwn)
+{
+    BitField source = fieldWith(100, {2, 50, 99});
+    source.setStartBit(51);
+    BitField copy(source);
+    EXPECT_EQ(copy.getStartBit(), 51);
+    BitField target(7);
+    target.setStartBit(4);
+    target = source;
+    EXPECT_EQ(target.getStartBit(), 4);
+    EXPECT_EQ(setBits(target), setBits(source));
+
+    copy.Set(2, false, false);  // separate storage
+    target.Set(50, false, false);
+    EXPECT_EQ(setBits(source), (Bits{2, 50, 99}));
+
+    BitField &alias = copy;
+    copy = alias;
+    EXPECT_EQ(setBits(copy), (Bits{50, 99}));
+    target = BitField();
+    EXPECT_EQ(target.Size(), 0);
+}
+
+TEST(CharVector, ListHoldsIndependentCopies)
+{
+    CCharVector bytes(2, 'x');
+    CCharVectorList list{bytes, bytes};
+    list.front().push_back('y');
+    EXPECT_EQ(list.front().size(), 3u);
+    EXPECT_EQ(list.back().size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include <SharedLib/serialize/Md5.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+static_assert(sizeof(md5_state_s) == 88 && offsetof(md5_state_s, chain) == 8 &&
+              offsetof(md5_state_s, buffer) == 24);
+
+// Digest of `bytes` appended in pieces of at most `chunk` bytes.
+std::string md5Hex(const void *bytes, size_t size, size_t chunk = SIZE_MAX)
+{
+    md5_state_s state;
+    md5_init(&state);
+    for (size_t at = 0; at < size; at += chunk)
+        md5_append(&state, static_cast<const uint8_t *>(bytes) + at, static_cast<int32_t>(std::min(chunk, size - at)));
+    uint8_t digest[16];
+    md5_finish(&state, digest);
+    char text[33];
+    for (int i = 0; i < 16; ++i)
+        std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    return text;
+}
+
+std::string md5Hex(const std::string &text) { return md5Hex(text.data(), text.size()); }
+
+std::vector<uint8_t> alphabetRun(size_t size)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>('a' + i % 26);
+    return bytes;
+}
+
+TEST(Md5, Rfc1321TestSuite)
+{
+    EXPECT_EQ(md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(md5Hex("a"), "0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(md5Hex("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+    EXPECT_EQ(md5Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+              "d174ab98d277d9f5a5611c2c9f419d9f");
+    EXPECT_EQ(md5Hex("12345678901234567890123456789012345678901234567890"
+                     "123456789012345678901234567890"),
+              "57edf4a22be3c955ac49da2e2107b67a");
+}
+
+// Around 56 bytes the length stops fitting into the last block.
+TEST(Md5, PaddingBoundaries)
+{
+    const std::pair<size_t, const char *> cases[] = {
+        {55, "0d7ae056b2f015cd7dc67494efd658f1"},  {56, "31fcfb5165169eb55898e7e4cf34d19a"},
+        {57, "fd62afaf3aa1e2a52882cb464f5ccc4d"},  {63, "1b30c0670c15e7da3c2ba7bce77ebe99"},
+        {64, "a2eaf6295c32adc403865fd96a2f182b"},  {65, "eba2cce0ca8df47e62414a736b3105a2"},
+        {119, "b05187e08da41fa3ef16bd56afaafd99"}, {120, "62af9b597a9f55e16ab2b897387fc052"},
+        {128, "3e8c1ccbd71838ef3df4b72e57fb9bf6"}, {1000, "303fb697b589019cb3edba04b794e575"},
+    };
+    for (const auto &[size, digest] : cases)
+        EXPECT_EQ(md5Hex(alphabetRun(size).data(), size), digest) << "length " << size;
+}
+
+TEST(Md5, PiecewiseAppendsMatchOneAppend)
+{
+    const std::vector<uint8_t> bytes = alphabetRun(200);
+    for (size_t size : {0, 1, 63, 64, 65, 130, 200}) {
+        const std::string whole = md5Hex(bytes.data(), size);
+        for (size_t split = 0; split <= size; ++split) {
+            md5_state_s state;
+            md5_init(&state);
+            md5_append(&state, bytes.data(), static_cast<int32_t>(split));
+            md5_append(&state, bytes.data() + split, static_cast<int32_t>(size - split));
+            md5_state_s fork = state;  // a plain copy carries on alike
+            uint8_t digest[16], forked[16];
+            md5_finish(&state, digest);
+            md5_finish(&fork, forked);
+            ASSERT_EQ(md5Hex(bytes.data(), size, split == 0 ? SIZE_MAX : split), whole) << size << "/" << split;
+            ASSERT_EQ(std::memcmp(digest, forked, 16), 0);
+        }
+    }
+}
+
+TEST(Md5, CountsBelowOneAddNothing)
+{
+    md5_state_s state;
+    md5_init(&state);
+    md5_append(&state, reinterpret_cast<const uint8_t *>("ab"), 2);
+    const md5_state_s before = state;
+    md5_append(&state, reinterpret_cast<const uint8_t *>("zz"), 0);
+    md5_append(&state, reinterpret_cast<const uint8_t *>("zz"), -1);
+    md5_append(&state, reinterpret_cast<const uint8_t *>("zz"), INT32_MIN);
+    EXPECT_EQ(std::memcmp(&state, &before, sizeof state), 0);
+}
+
+TEST(Md5, MultiMegabyteMessages)
+{
+    const std::string million(1000000, 'a');
+    EXPECT_EQ(md5Hex(million), "7707d6ae4e027c70eea2a935c2296f21");
+
+    std::vector<uint8_t> bytes(5 * 1024 * 1024 + 13);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 131 + 7);
+    EXPECT_EQ(md5Hex(bytes.data(), bytes.size()), "7c66e2255ed7096f0a718a6f35154921");
+    EXPECT_EQ(md5Hex(bytes.data(), bytes.size(), 100003), "7c66e2255ed7096f0a718a6f35154921");
+}
+
+}  // namespace
