@@ -1,0 +1,164 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../Export.h"
+#include "ConnFifoBuffer.h"
+#include "MessageHandler.h"
+
+// One network endpoint of a game program: an outgoing TCP stream, a stream
+// accepted by a listener, or a bound UDP socket. It never blocks and has no
+// thread: every frame the host calls Preprocess, waits on the event handles,
+// calls HandleEvent on the signalled connections and Pulse on all of them.
+class SHAREDLIB_API CConnection {
+public:
+    enum State : int32_t {
+        Idle = 0,
+        Connecting = 1,
+        Connected = 2,
+        Datagram = 3,
+        Error = 4,
+    };
+
+    CConnection();
+    virtual ~CConnection();
+    CConnection(CConnection const &) = delete;
+    CConnection &operator=(CConnection const &) = delete;
+
+    // Start-up.
+    void InitStream(uint32_t ip, uint16_t port);
+    void InitStream(const std::string &address);
+    void InitAccepted(unsigned int socket, uint32_t ip, uint16_t port);
+
+    // Per-frame driving.
+    void *Preprocess(bool *processed);
+    void HandleEvent();
+    void Pulse();
+    void *GetEventHandle() const { return m_event; }
+
+    // Shutdown and errors.
+    void Cleanup();
+    void Reset() { Cleanup(); }
+    void SetError(int code, const char *operation, const char *where, bool isError);
+    int GetError() const { return m_error; }
+    State GetState() const { return m_state; }
+    bool IsConnected() const { return m_state == Connected || m_state == Datagram; }
+    bool ShouldHandleEvents() const { return m_state != Idle && m_state != Error && !m_ignorePackets; }
+
+    // Handler and packets.
+    void SetMessageHandler(CMessageHandler *handler) { m_handler = handler; }
+    CMessageHandler *GetMessageHandler() const { return m_handler; }
+    const char *GetHandlerName() const;
+    void OnConnect(bool connected);
+    void IgnorePackets() { m_ignorePackets = true; }
+    bool GetIgnorePackets() const { return m_ignorePackets; }
+    void SetUpdateLag()
+    {
+        m_updateLag = true;
+        m_pulseCount = 0;
+    }
+
+    // Tuning.
+    void setDelay(int delay) { m_delay = delay; }
+    void setAllowedProcessingTime(float seconds);
+    void SetSendBufferSize(int bytes);
+    void SetRecvBufferSize(int bytes);
+    void resetTimers();
+
+    // Read accessors.
+    unsigned int GetSocket() const { return m_socket; }
+    uint32_t GetConnectedIp() const { return m_remoteAddress; }
+    uint32_t GetRemoteAddress() const { return m_remoteAddress; }
+    uint16_t GetRemotePort() const { return m_remotePort; }
+    uint16_t GetLocalPort() const { return m_localPort; }
+    uint32_t GetSourceUdpIp() const { return m_sourceUdpIp; }
+    uint16_t GetSourceUdpPort() const { return m_sourceUdpPort; }
+    uint32_t GetLag() const { return m_lag; }
+    uint32_t getBytesReceived() const { return m_bytesReceived; }
+    uint32_t getBytesSent() const { return m_bytesSent; }
+    uint32_t getMessagesReceived() const { return m_messagesReceived; }
+    uint32_t getMessagesSent() const { return m_messagesSent; }
+    int64_t getConnectTime() const { return m_connectTime; }
+    uint32_t getWriteTime() const { return m_writeTime; }
+    uint32_t getReadTime() const { return m_readTime; }
+    uint32_t getProcessTime() const { return m_processTime; }
+    uint32_t getTotalReadTime() const { return m_totalReadTime; }
+    uint32_t getMaxReadEventsPerFrame() const { return m_maxReadEventsPerFrame; }
+    uint32_t getFailedFrameCounter() const { return m_failedFrameCounter; }
+
+    // Addresses (host byte order throughout).
+    static bool ConvertAddress(const std::string &host, uint32_t *ip);
+    static bool ConvertAddressString(const std::string &text, uint32_t *ip, uint16_t *port);
+    static std::string GetIpAsString(uint32_t ip);
+    std::string GetIpAsString() const { return GetIpAsString(m_remoteAddress); }
+    static void GetAllLocalIPAddresses(uint32_t *addresses, unsigned char max);
+    static uint32_t GetLocalIPAddress(uint32_t network, uint32_t mask);
+
+    // Process-wide tuning values.
+    static void setOutBufferExpandSize(int bytes) { s_outboundBundleSize = bytes; }
+    static void setOutboundSizeWarning(int bytes) { s_outboundSizeWarning = bytes; }
+    static void setOutboundTimeout(int seconds) { s_outboundTimeout = seconds; }
+    static void setOutboundTimerOffFactor(float factor) { s_outboundTimerOffFactor = factor; }
+    static void setOutboundSizeLimit(int bytes) { s_outboundSizeLimit = bytes; }
+    static void setMaxUDPPacketSize(uint16_t bytes) { s_maxUDPPacketSize = bytes; }
+
+    static uint16_t s_pulseRate;
+    static uint16_t s_maxLag;
+    static uint16_t s_absurdLag;
+    static int s_outboundBundleSize;
+    static int s_outboundSizeWarning;
+    static int s_outboundTimeout;
+    static float s_outboundTimerOffFactor;
+    static int s_outboundSizeLimit;
+    static uint16_t s_maxUDPPacketSize;
+    static uint64_t s_timerFreq;
+
+protected:
+    // The read and write paths.
+    void HandleConnectEvent(int error);
+    void HandleStreamReadEvent(int error);
+    void HandleWriteEvent(int error);
+    void HandleDgramReadEvent(int error);
+    void ProcessInboundData();
+    void LogSocketEventError(void const *networkEvents);
+
+    State m_state;
+    int m_error;
+    uint32_t m_inboundOffset;
+    uint32_t m_inboundCount;
+    unsigned int m_socket;
+    void *m_event;
+    uint32_t m_remoteAddress;
+    uint16_t m_remotePort;
+    uint16_t m_localPort;
+    uint32_t m_bytesReceived;
+    uint32_t m_bytesSent;
+    uint32_t m_messagesReceived;
+    uint32_t m_messagesSent;
+    uint32_t m_messagesPerPacket;
+    int64_t m_connectTime;
+    CMessageHandler *m_handler;
+    CConnFifoBuffer m_outbound;
+    std::vector<char> m_inbound;
+    uint32_t m_sourceUdpIp;
+    uint16_t m_sourceUdpPort;
+    uint16_t m_pulseCount;
+    bool m_updateLag;
+    int64_t m_pingStart;
+    uint32_t m_processTime;
+    uint32_t m_readTime;
+    uint32_t m_totalReadTime;
+    uint32_t m_writeTime;
+    uint32_t m_maxReadEventsPerFrame;
+    uint32_t m_lag;
+    int m_delay;
+    int64_t m_blockedSince;
+    int m_blockedBufferSize;
+    int64_t m_allowedProcessingTime;
+    uint32_t m_failedFrameCounter;
+    uint32_t m_failedFrameLogInterval;
+    bool m_ignorePackets;
+    std::vector<char> *m_udpPacket;
+};

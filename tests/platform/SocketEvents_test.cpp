@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/LastError.h>
+#include <SharedLib/platform/Socket.h>
+#include <SharedLib/platform/SocketEvents.h>
+
+namespace {
+
+using namespace platform;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+// A listener on an ephemeral loopback port.
+struct Listener {
+    Listener()
+    {
+        socket = CreateSocket(SOCK_STREAM_);
+        EXPECT_EQ(BindSocket(socket, kLoopback, 0), 0);
+        EXPECT_EQ(ListenSocket(socket, 16), 0);
+        EXPECT_EQ(GetSocketName(socket, nullptr, &port), 0);
+    }
+    ~Listener() { closesocket(socket); }
+    SOCKET socket;
+    uint16_t port = 0;
+};
+
+// Enumerates after waiting up to a second for the event.
+WSANETWORKEVENTS waitAndEnumerate(SOCKET s, WSAEVENT event, uint32_t timeoutMs = 1000)
+{
+    WaitForMultipleEvents(1, &event, timeoutMs);
+    WSANETWORKEVENTS events{};
+    EXPECT_EQ(WSAEnumNetworkEvents(s, event, &events), 0);
+    return events;
+}
+
+struct Pair {
+    Pair()
+    {
+        client = CreateSocket(SOCK_STREAM_);
+        clientEvent = WSACreateEvent();
+        EXPECT_EQ(WSAEventSelect(client, clientEvent, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), 0);
+        int started = ConnectSocket(client, kLoopback, listener.port);
+        EXPECT_TRUE(started == 0 || GetLastError() == WSAEWOULDBLOCK);
+        WSAEVENT listenEvent = WSACreateEvent();
+        WSAEventSelect(listener.socket, listenEvent, FD_ACCEPT);
+        WSANETWORKEVENTS accepted = waitAndEnumerate(listener.socket, listenEvent);
+        EXPECT_TRUE(accepted.lNetworkEvents & FD_ACCEPT);
+        server = AcceptSocket(listener.socket, nullptr, nullptr);
+        EXPECT_NE(server, INVALID_SOCKET);
+        WSACloseEvent(listenEvent);
+        serverEvent = WSACreateEvent();
+        EXPECT_EQ(WSAEventSelect(server, serverEvent, FD_READ | FD_WRITE | FD_CLOSE), 0);
+    }
+    ~Pair()
+    {
+        closesocket(client);
+        closesocket(server);
+        WSACloseEvent(clientEvent);
+        WSACloseEvent(serverEvent);
+    }
+    Listener listener;
+    SOCKET client, server;
+    WSAEVENT clientEvent, serverEvent;
+};
+
+TEST(SocketEvents, ConnectAndAcceptRecordWriteOnce)
+{
+    Pair pair;
+    WSANETWORKEVENTS client = waitAndEnumerate(pair.client, pair.clientEvent);
+    EXPECT_EQ(client.lNetworkEvents & (FD_CONNECT | FD_WRITE), FD_CONNECT | FD_WRITE);
+    EXPECT_EQ(client.iErrorCode[4], 0);
+    WSANETWORKEVENTS server = waitAndEnumerate(pair.server, pair.serverEvent);
+    EXPECT_EQ(server.lNetworkEvents, FD_WRITE);
+    // Writable still, but FD_WRITE is not recorded again without a blocked send.
+    EXPECT_EQ(waitAndEnumerate(pair.client, pair.clientEvent, 50).lNetworkEvents, 0);
+    EXPECT_EQ(WaitForMultipleEvents(1, &pair.clientEvent, 20), WAIT_TIMEOUT);
+}
+
+TEST(SocketEvents, ReadIsLevelTriggeredAndRearmedByRecv)
+{
+    Pair pair;
+    waitAndEnumerate(pair.server, pair.serverEvent);
+    ASSERT_EQ(platform::send(pair.client, "0123456789", 10, 0), 10);
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent).lNetworkEvents, FD_READ);
+    // Not again until recv is called...
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
+    char buffer[16];
+    ASSERT_EQ(platform::recv(pair.server, buffer, 4, 0), 4);
+    // ...and then again, because data remains.
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent).lNetworkEvents, FD_READ);
+    ASSERT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), 6);
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
+    EXPECT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAEWOULDBLOCK);
+}
+
+TEST(SocketEvents, WriteIsRearmedOnlyAfterWouldBlock)
+{
+    Pair pair;
+    waitAndEnumerate(pair.client, pair.clientEvent);
+    int small = 4096;
+    platform::setsockopt(pair.client, SOL_SOCKET_, SO_SNDBUF_, &small, sizeof small);
+    std::vector<char> chunk(65536, 'x');
+    int queued = 0;
+    while (platform::send(pair.client, chunk.data(), static_cast<int>(chunk.size()), 0) > 0)
+        queued += 1;
+    EXPECT_EQ(GetLastError(), WSAEWOULDBLOCK);
+    EXPECT_EQ(waitAndEnumerate(pair.client, pair.clientEvent, 30).lNetworkEvents & FD_WRITE, 0);
+    // The peer drains: space frees up and FD_WRITE comes once.
+    std::vector<char> sink(1 << 20);
+    for (int i = 0; i < 200; ++i) {
+        platform::recv(pair.server, sink.data(), static_cast<int>(sink.size()), 0);
+        platform::Sleep(1);
+        WSANETWORKEVENTS events{};
+        WSAEnumNetworkEvents(pair.client, pair.clientEvent, &events);
+        if (events.lNetworkEvents & FD_WRITE)
+            return;
+    }
+    ADD_FAILURE() << "FD_WRITE never came back";
+}
+
+TEST(SocketEvents, GracefulCloseIsRecordedOnceAfterTheLastByte)
+{
+    Pair pair;
+    waitAndEnumerate(pair.server, pair.serverEvent);
+    platform::send(pair.client, "bye", 3, 0);
+    platform::shutdown(pair.client, SD_SEND);
+    // The data comes first; the close only once it has been read.
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent).lNetworkEvents, FD_READ);
+    char buffer[8];
+    EXPECT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), 3);
+    WSANETWORKEVENTS closed = waitAndEnumerate(pair.server, pair.serverEvent);
+    EXPECT_TRUE(closed.lNetworkEvents & FD_CLOSE);
+    EXPECT_EQ(closed.iErrorCode[5], 0);
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents & FD_CLOSE, 0);
+}
+
+TEST(SocketEvents, ResetCarriesTheResetCode)
+{
+    Pair pair;
+    waitAndEnumerate(pair.server, pair.serverEvent);
+    linger abort{1, 0};
+    ::setsockopt(static_cast<int>(pair.client), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    platform::send(pair.client, "data", 4, 0);
+    closesocket(pair.client);
+    pair.client = CreateSocket(SOCK_STREAM_);  // keeps the destructor simple
+    platform::Sleep(20);
+    WSANETWORKEVENTS events = waitAndEnumerate(pair.server, pair.serverEvent);
+    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
+    EXPECT_EQ(events.iErrorCode[5], static_cast<int32_t>(WSAECONNRESET));
+}
+
+TEST(SocketEvents, RefusedConnectReportsItsCode)
+{
+    uint16_t closedPort;
+    {
+        Listener gone;
+        closedPort = gone.port;
+    }
+    SOCKET s = CreateSocket(SOCK_STREAM_);
+    WSAEVENT event = WSACreateEvent();
+    WSAEventSelect(s, event, FD_CONNECT | FD_CLOSE);
+    ConnectSocket(s, kLoopback, closedPort);
+    WSANETWORKEVENTS events = waitAndEnumerate(s, event);
+    EXPECT_EQ(events.lNetworkEvents, FD_CONNECT);
+    EXPECT_EQ(events.iErrorCode[4], static_cast<int32_t>(WSAECONNREFUSED));
+    bool writable = true, exception = false;
+    EXPECT_EQ(ProbeConnect(s, &writable, &exception), 1);
+    EXPECT_FALSE(writable);
+    EXPECT_TRUE(exception);
+    closesocket(s);
+    WSACloseEvent(event);
+}
+
+TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
+{
+    // 100 pairs; ten of them get data.
+    std::vector<std::unique_ptr<Pair>> pairs;
+    EventWaitSet set;
+    for (int i = 0; i < 100; ++i) {
+        pairs.push_back(std::make_unique<Pair>());
+        WSANETWORKEVENTS drained{};
+        WSAEnumNetworkEvents(pairs.back()->server, pairs.back()->serverEvent, &drained);
+        ASSERT_TRUE(set.Add(pairs.back()->serverEvent));
+    }
+    std::vector<WSAEVENT> signalled;
+    set.Wait(20, signalled);
+    EXPECT_TRUE(signalled.empty());
+    std::set<WSAEVENT> expected;
+    for (int i = 0; i < 100; i += 10) {
+        platform::send(pairs[static_cast<size_t>(i)]->client, "x", 1, 0);
+        expected.insert(pairs[static_cast<size_t>(i)]->serverEvent);
+    }
+    std::set<WSAEVENT> seen;
+    for (int round = 0; round < 50 && seen.size() < expected.size(); ++round) {
+        set.Wait(100, signalled);
+        seen.insert(signalled.begin(), signalled.end());
+    }
+    EXPECT_EQ(seen, expected);
+    // Signalled until enumerated.
+    set.Wait(0, signalled);
+    EXPECT_EQ(signalled.size(), expected.size());
+    for (int i = 0; i < 100; i += 10) {
+        WSANETWORKEVENTS events{};
+        WSAEnumNetworkEvents(pairs[static_cast<size_t>(i)]->server, pairs[static_cast<size_t>(i)]->serverEvent,
+                             &events);
+        EXPECT_EQ(events.lNetworkEvents, FD_READ);
+    }
+    set.Wait(0, signalled);
+    EXPECT_TRUE(signalled.empty());
+}
+
+TEST(SocketEvents, WaitForMultipleEventsGivesTheLowestSignalled)
+{
+    Pair first, second;
+    WSANETWORKEVENTS drained{};
+    WSAEnumNetworkEvents(first.server, first.serverEvent, &drained);
+    WSAEnumNetworkEvents(second.server, second.serverEvent, &drained);
+    WSAEVENT events[] = {first.serverEvent, second.serverEvent};
+    EXPECT_EQ(WaitForMultipleEvents(2, events, 10), WAIT_TIMEOUT);
+    platform::send(second.client, "x", 1, 0);
+    EXPECT_EQ(WaitForMultipleEvents(2, events, 1000), WAIT_OBJECT_0 + 1);
+    platform::send(first.client, "x", 1, 0);
+    platform::Sleep(10);
+    EXPECT_EQ(WaitForMultipleEvents(2, events, 1000), WAIT_OBJECT_0);
+    WSAEVENT bogus = reinterpret_cast<WSAEVENT>(0x1234);
+    EXPECT_EQ(WaitForMultipleEvents(1, &bogus, 0), WAIT_FAILED);
+}
+
+TEST(Sockets, FailuresCarryWinsockCodes)
+{
+    Listener listener;
+    SOCKET other = CreateSocket(SOCK_STREAM_);
+    ListenSocket(other, 1);  // leaves it listening on some port
+    SOCKET clash = CreateSocket(SOCK_STREAM_);
+    EXPECT_EQ(BindSocket(clash, kLoopback, listener.port), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAEADDRINUSE);
+    EXPECT_EQ(platform::send(clash, "x", 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAENOTCONN);
+    EXPECT_EQ(BindSocket(clash, 0x01020304, 0), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAEADDRNOTAVAIL);
+    uint32_t on = 1;
+    EXPECT_EQ(ioctlsocket(INVALID_SOCKET - 5, FIONBIO_, &on), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAENOTSOCK);
+    closesocket(clash);
+    closesocket(other);
+
+    uint32_t ip = 0;
+    EXPECT_EQ(ResolveIPv4("127.0.0.1", &ip), 0);
+    EXPECT_EQ(ip, kLoopback);
+    EXPECT_NE(ResolveIPv4("no.such.host.invalid", &ip), 0);
+    EXPECT_EQ(InetNtoa(0x7F000001), "127.0.0.1");
+    EXPECT_EQ(InetNtoa(0xFFFFFFFF), "255.255.255.255");
+}
+
+TEST(Sockets, DatagramsKeepTheirBoundaries)
+{
+    SOCKET a = CreateSocket(SOCK_DGRAM_);
+    SOCKET b = CreateSocket(SOCK_DGRAM_);
+    ASSERT_EQ(BindSocket(a, kLoopback, 0), 0);
+    ASSERT_EQ(BindSocket(b, kLoopback, 0), 0);
+    uint16_t portA = 0, portB = 0;
+    GetSocketName(a, nullptr, &portA);
+    GetSocketName(b, nullptr, &portB);
+    WSAEVENT event = WSACreateEvent();
+    WSAEventSelect(b, event, FD_READ);
+    EXPECT_EQ(SendTo(a, "hello", 5, kLoopback, portB), 5);
+    EXPECT_EQ(SendTo(a, "0123456789", 10, kLoopback, portB), 10);
+    EXPECT_TRUE(waitAndEnumerate(b, event).lNetworkEvents & FD_READ);
+    char buffer[8];
+    uint32_t from = 0;
+    uint16_t fromPort = 0;
+    EXPECT_EQ(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort), 5);
+    EXPECT_EQ(from, kLoopback);
+    EXPECT_EQ(fromPort, portA);
+    EXPECT_EQ(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAEMSGSIZE);
+    closesocket(a);
+    closesocket(b);
+    WSACloseEvent(event);
+}
+
+}  // namespace
