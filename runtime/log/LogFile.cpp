@@ -79,7 +79,16 @@ int LogFile::openNumbered(std::string const &path, bool firstOpen, bool &created
 
 void LogFile::ensureOpen()
 {
-    std::string directory = GetOutputPath(m_owner->m_logDirName.c_str());
+    // The directory is derived from the logger's directory name and the
+    // output path; while neither changed there is nothing to do, and the
+    // per-line check builds no string.
+    std::string const &dirName = m_owner->m_logDirName;
+    char const *outputRoot = GetGameOutputPath();
+    if (m_opened && dirName == m_resolvedDirName && m_resolvedOutputRoot == outputRoot)
+        return;
+    m_resolvedDirName = dirName;
+    m_resolvedOutputRoot = outputRoot;
+    std::string directory = GetOutputPath(dirName.c_str());
     if (m_opened && directory == m_dirPath)
         return;
     if (!m_owner->m_logDirName.empty())

@@ -41,4 +41,7 @@ private:
     platform::FileStream *m_file;
     bool m_opened;
     std::string m_dirPath;
+    // What m_dirPath was derived from.
+    std::string m_resolvedDirName;
+    std::string m_resolvedOutputRoot;
 };

@@ -16,7 +16,8 @@ public:
     FileStream(FileStream const &) = delete;
     FileStream &operator=(FileStream const &) = delete;
 
-    // fputs: false when the text could not all be written (a full disk, a
+    // fputs, for one writer at a time (the stream takes no lock of its own):
+    // false when the text could not all be written (a full disk, a
     // file-size limit); the stream stays usable.
     bool Write(char const *text);
     bool Flush();

@@ -32,20 +32,21 @@ FileStream::~FileStream()
 
 bool FileStream::Write(char const *text)
 {
-    if (!m_text)
-        return std::fputs(text, m_file) >= 0;
-    // Text mode: every LF goes out as CR LF.
+    // Callers serialise their writes, so the stream's own lock is not taken.
+    size_t remaining = std::strlen(text);
     bool written = true;
-    while (*text != '\0') {
-        char const *lineEnd = std::strchr(text, '\n');
-        size_t length = lineEnd != nullptr ? static_cast<size_t>(lineEnd - text) : std::strlen(text);
-        if (length > 0 && std::fwrite(text, 1, length, m_file) != length)
+    while (remaining > 0) {
+        char const *lineEnd = m_text ? static_cast<char const *>(std::memchr(text, '\n', remaining)) : nullptr;
+        size_t length = lineEnd != nullptr ? static_cast<size_t>(lineEnd - text) : remaining;
+        if (length > 0 && ::fwrite_unlocked(text, 1, length, m_file) != length)
             written = false;
         if (lineEnd == nullptr)
             break;
-        if (std::fwrite("\r\n", 1, 2, m_file) != 2)
+        // Text mode: every LF goes out as CR LF.
+        if (::fwrite_unlocked("\r\n", 1, 2, m_file) != 2)
             written = false;
         text = lineEnd + 1;
+        remaining -= length + 1;
     }
     if (!written) {
         posix::SetLastSystemError(errno);
