@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../Export.h"
+#include "../platform/SocketEvents.h"
 #include "ConnFifoBuffer.h"
 #include "MessageHandler.h"
 
@@ -122,7 +123,7 @@ protected:
     void HandleWriteEvent(int error);
     void HandleDgramReadEvent(int error);
     void ProcessInboundData();
-    void LogSocketEventError(void const *networkEvents);
+    void LogSocketEventError(platform::WSANETWORKEVENTS const &events);
 
     State m_state;
     int m_error;
