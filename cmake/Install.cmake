@@ -24,6 +24,7 @@ install(FILES ${PROJECT_BINARY_DIR}/SharedLibConfig.cmake
   ${PROJECT_BINARY_DIR}/SharedLibConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/SharedLib)
 
+file(RELATIVE_PATH SHAREDLIB_PC_UP /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/SharedLib.pc.in
   ${PROJECT_BINARY_DIR}/SharedLib.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/SharedLib.pc
