@@ -9,8 +9,8 @@
 
 FrameEventLog gFrameEventLog;
 
-uint64_t FrameEventLogger::sm_uDivisor = 0;
-uint64_t FrameEventLogger::sm_uSecondsDivisor = 0;
+alignas(std::atomic_ref<uint64_t>::required_alignment) uint64_t FrameEventLogger::sm_uDivisor = 0;
+alignas(std::atomic_ref<uint64_t>::required_alignment) uint64_t FrameEventLogger::sm_uSecondsDivisor = 0;
 
 namespace {
 
