@@ -13,6 +13,8 @@
 // accepted by a listener, or a bound UDP socket. It never blocks and has no
 // thread: every frame the host calls Preprocess, waits on the event handles,
 // calls HandleEvent on the signalled connections and Pulse on all of them.
+class CPackedData;
+
 class SHAREDLIB_API CConnection {
 public:
     enum State : int32_t {
@@ -32,6 +34,21 @@ public:
     void InitStream(uint32_t ip, uint16_t port);
     void InitStream(const std::string &address);
     void InitAccepted(unsigned int socket, uint32_t ip, uint16_t port);
+
+    // Sending: a message is framed and queued; the queue is written as the
+    // socket allows.
+    void SendMsg(uint32_t size, const char *data);
+    void SendMsg(const CPackedData &message);
+    // Raw bytes that the caller has framed already.
+    void FillBufferDangerous(uint32_t size, const char *data);
+    void WriteOutboundData() { HandleWriteEvent(0); }
+    int GetOutboundByteCount() const { return m_outbound.getByteCount(); }
+
+    // The inbound buffer.
+    void PackInboundBuffer();
+    // False when the buffer could not be grown.
+    bool ResizeInboundBuffer(uint32_t size);
+    size_t GetInboundBufferSize() const { return m_inbound.size(); }
 
     // Per-frame driving.
     void *Preprocess(bool *processed);
@@ -123,6 +140,10 @@ protected:
     void HandleWriteEvent(int error);
     void HandleDgramReadEvent(int error);
     void ProcessInboundData();
+    void HandleMessage(const void *data, uint32_t size);
+    bool CheckMessageSize(uint32_t size);
+    // Drops all unprocessed input.
+    void DiscardInbound();
     void LogSocketEventError(platform::WSANETWORKEVENTS const &events);
 
     State m_state;

@@ -220,8 +220,9 @@ TEST_F(ConnectionTest, CleanupKeepsTheStatistics)
     client.InitStream(kLoopback, listener.port);
     platform::SOCKET peer = listener.accept();
     ASSERT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.GetState() == CConnection::Connected; }));
-    platform::send(peer, "abcdef", 6, 0);
+    platform::send(peer, "\x04\x00" "abcd", 6, 0);  // one framed message of 4 bytes
     ASSERT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.getBytesReceived() == 6; }));
+    EXPECT_EQ(client.getMessagesReceived(), 1u);
     client.Cleanup();
     EXPECT_EQ(client.GetState(), CConnection::Idle);
     EXPECT_EQ(client.getBytesReceived(), 6u);

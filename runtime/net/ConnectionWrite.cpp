@@ -1,0 +1,150 @@
+// The outbound path: messages are framed into the queue and the queue is
+// written as the socket takes it, within the time budget, reporting a
+// blocked peer and an oversized queue to the handler.
+#include <cinttypes>
+
+#include "../enums/Log.h"
+#include "../log/LogStatement.h"
+#include "../platform/Clock.h"
+#include "../platform/LastError.h"
+#include "../platform/Socket.h"
+#include "../serialize/PackedData.h"
+#include "../util/Clock.h"
+#include "Connection.h"
+
+namespace {
+
+constexpr uint32_t kLongFormThreshold = 65533;  // lengths from here on use the 0xFFFD form
+constexpr int kLargeWrite = 5000;
+
+}  // namespace
+
+void CConnection::SendMsg(uint32_t size, const char *data)
+{
+    if (m_ignorePackets) {
+        SHAREDLIB_LOG(LogSev_Info, Log_Network, "%s to %s:%d: Refusing message because of IgnorePackets().",
+                      GetHandlerName(), GetIpAsString().c_str(), m_remotePort);
+        return;
+    }
+    uint32_t started = platform::GetTickCount();
+    SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Queuing %d bytes for %s", static_cast<int>(size),
+                  m_state == Connected ? "TCP" : "UDP");
+    if (m_state == Connected) {
+        if (size < kLongFormThreshold) {
+            unsigned char prefix[2] = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)};
+            m_outbound.append(prefix, sizeof prefix);
+            m_bytesSent += size + 2;
+        } else {
+            unsigned char prefix[6] = {0xFD,
+                                       0xFF,
+                                       static_cast<unsigned char>(size),
+                                       static_cast<unsigned char>(size >> 8),
+                                       static_cast<unsigned char>(size >> 16),
+                                       static_cast<unsigned char>(size >> 24)};
+            m_outbound.append(prefix, sizeof prefix);
+            m_bytesSent += size + 6;
+        }
+        m_outbound.append(data, static_cast<int>(size));
+        ++m_messagesSent;
+    } else if (m_state == Datagram) {
+        if (size >= 65536)
+            SHAREDLIB_LOG(LogSev_Assert, Log_Network, "Tried to send too much data, ignoring: %d bytes",
+                          static_cast<int>(size));
+    }
+    m_writeTime += platform::GetTickCount() - started;
+}
+
+void CConnection::SendMsg(const CPackedData &message)
+{
+    SendMsg(static_cast<uint32_t>(message.size()), message.readData());
+}
+
+void CConnection::FillBufferDangerous(uint32_t size, const char *data)
+{
+    uint32_t started = platform::GetTickCount();
+    if (m_state == Connected) {
+        SHAREDLIB_LOG(LogSev_Info, Log_Network, "Queuing %d bytes dangerously", static_cast<int>(size));
+        m_outbound.append(data, static_cast<int>(size));
+        m_bytesSent += size;
+        ++m_messagesSent;
+    }
+    m_writeTime += platform::GetTickCount() - started;
+}
+
+void CConnection::HandleWriteEvent(int)
+{
+    int64_t start = 0;
+    platform::QueryPerformanceCounter(&start);
+    if (m_outbound.isEmpty() || m_socket == platform::INVALID_SOCKET)
+        return;
+    for (;;) {
+        int queued = m_outbound.getByteCount();
+        if (queued > s_outboundSizeLimit) {
+            SHAREDLIB_LOG(LogSev_Warning, Log_Network, "%s to %s:%d: Size limit %d exceeded on %s. Buffer size %d",
+                          GetHandlerName(), GetIpAsString().c_str(), m_remotePort, s_outboundSizeLimit,
+                          GetHandlerName(), queued);
+            if (m_handler != nullptr)
+                m_handler->OnError(this, Error_ConnectWriteQueueLimit, queued);
+            return;
+        }
+        const char *data = nullptr;
+        int length = 0;
+        m_outbound.getFirstBundle(&data, &length);
+        if (length > kLargeWrite)
+            SHAREDLIB_LOG(LogSev_Info, Log_Network, "%s to %s:%d: Attempting write of %d bytes", GetHandlerName(),
+                          GetIpAsString().c_str(), m_remotePort, length);
+        int sent = platform::send(m_socket, data, length, 0);
+        if (sent < 0) {
+            int error = static_cast<int>(platform::WSAGetLastError());
+            if (error == static_cast<int>(platform::WSAEWOULDBLOCK)) {
+                int64_t now = GetSecondsSinceEpoch();
+                if (m_blockedSince == 0) {
+                    m_blockedSince = now;
+                    m_blockedBufferSize = queued;
+                    SHAREDLIB_LOG(LogSev_Info, Log_Network,
+                                  "%s to %s:%d: Write blocked. Start timeout %d seconds. buffer size %d.",
+                                  GetHandlerName(), GetIpAsString().c_str(), m_remotePort, s_outboundTimeout,
+                                  m_blockedBufferSize);
+                    return;
+                }
+                int waited = static_cast<int>(now - m_blockedSince);
+                if (waited < s_outboundTimeout)
+                    return;
+                SHAREDLIB_LOG(LogSev_Warning, Log_Network,
+                              "%s to %s:%d: Timeout. Blocked writing. Waited %d seconds. Wrote %" PRId64
+                              " bytes in that time.",
+                              GetHandlerName(), GetIpAsString().c_str(), m_remotePort, waited, int64_t{0});
+                if (m_handler != nullptr)
+                    m_handler->OnError(this, Error_ConnectWriteTimeout, waited);
+                m_blockedSince = 0;
+                return;
+            }
+            SHAREDLIB_LOG(LogSev_Warning, Log_Network, "%s to %s:%d: Got a socket error %d on writing %d bytes",
+                          GetHandlerName(), GetIpAsString().c_str(), m_remotePort, error, length);
+            Cleanup();
+            SetError(error, "send", "CConnection::HandleWriteEvent", true);
+            OnConnect(false);
+            return;
+        }
+        SHAREDLIB_LOG(LogSev_Detail, Log_Network, "%s to %s:%d: Sent %d of %d bytes", GetHandlerName(),
+                      GetIpAsString().c_str(), m_remotePort, sent, length);
+        m_outbound.clearBytes(sent);
+        if (m_blockedSince != 0 && sent > 0) {
+            m_blockedSince = 0;
+            m_blockedBufferSize = 0;
+            SHAREDLIB_LOG(LogSev_Info, Log_Network, "End write-blocked timeout on %s to %s:%d. Buffer size %d.",
+                          GetHandlerName(), GetIpAsString().c_str(), m_remotePort, m_outbound.getByteCount());
+        }
+        int64_t now = 0;
+        platform::QueryPerformanceCounter(&now);
+        if (now - start > m_allowedProcessingTime) {
+            SHAREDLIB_LOG(LogSev_Info, Log_Network,
+                          "we've used %" PRId64 " which is more than our alotted time of %" PRId64
+                          " while writing network frames",
+                          now - start, m_allowedProcessingTime);
+            return;
+        }
+        if (m_outbound.isEmpty())
+            return;
+    }
+}

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <SharedLib/enums/Log.h>
+#include <SharedLib/net/Connection.h>
+#include <SharedLib/platform/Clock.h>
+#include <SharedLib/serialize/PackedData.h>
+
+#include "support/ConnectionPair.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+std::string frame(std::string const &message)
+{
+    std::string bytes;
+    if (message.size() < 65533) {
+        bytes += static_cast<char>(message.size() & 0xFF);
+        bytes += static_cast<char>(message.size() >> 8);
+    } else {
+        uint32_t size = static_cast<uint32_t>(message.size());
+        bytes += "\xFD\xFF";
+        bytes.append(reinterpret_cast<const char *>(&size), 4);
+    }
+    return bytes + message;
+}
+
+std::string pattern(size_t size, char seed)
+{
+    std::string text(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>(seed + static_cast<char>(i * 7));
+    return text;
+}
+
+using StreamTest = LogCaptureTest;
+
+TEST_F(StreamTest, ExactBytesOnTheWire)
+{
+    RawPeerConnection link;
+    ASSERT_EQ(link.client.GetState(), CConnection::Connected);
+    std::string ten = "0123456789";
+    link.client.SendMsg(10, ten.data());
+    EXPECT_EQ(link.client.getBytesSent(), 12u);
+    EXPECT_EQ(link.client.getMessagesSent(), 1u);
+    link.client.SendMsg(0, "");
+    std::string shortest = pattern(65532, 'a');
+    std::string longest = pattern(65533, 'b');
+    link.client.SendMsg(static_cast<uint32_t>(shortest.size()), shortest.data());
+    link.client.SendMsg(static_cast<uint32_t>(longest.size()), longest.data());
+    std::string wire = link.peerReads();
+    std::string expected = std::string("\x0A\x00", 2) + ten + std::string("\x00\x00", 2) + "\xFC\xFF" + shortest +
+                           "\xFD\xFF" + std::string("\xFD\xFF\x00\x00", 4) + longest;
+    ASSERT_EQ(wire.size(), expected.size());
+    EXPECT_TRUE(wire == expected);
+    EXPECT_EQ(link.client.getBytesSent(), 12u + 2u + 65534u + 65539u);
+    EXPECT_EQ(link.client.getMessagesSent(), 4u);
+
+    // A packet goes out as its bytes up to size().
+    CPackedData packet;
+    packet.PutUint16(7);
+    link.client.SendMsg(packet);
+    EXPECT_EQ(link.peerReads(), std::string("\x03\x00\x00\x07\x00", 5));
+}
+
+TEST_F(StreamTest, NothingIsQueuedOutsideAConnectedStream)
+{
+    CConnection idle;
+    idle.SendMsg(3, "abc");
+    idle.FillBufferDangerous(3, "abc");
+    EXPECT_EQ(idle.getBytesSent(), 0u);
+    EXPECT_EQ(idle.GetOutboundByteCount(), 0);
+
+    RawPeerConnection link;
+    logger().SetConditional(Log_Network, LogSev_Info);
+    link.client.IgnorePackets();
+    link.client.SendMsg(3, "abc");
+    ASSERT_FALSE(texts().empty());
+    EXPECT_EQ(texts().back(), "Network: Zone to 127.0.0.1:" + std::to_string(link.listener.port()) +
+                                  ": Refusing message because of IgnorePackets().");
+    EXPECT_EQ(link.client.getMessagesSent(), 0u);
+    link.client.FillBufferDangerous(3, "xyz");  // still queued
+    EXPECT_EQ(link.peerReads(), "xyz");
+    EXPECT_EQ(link.client.getBytesSent(), 3u);
+}
+
+TEST_F(StreamTest, APingRequestIsAnsweredAndNotCounted)
+{
+    RawPeerConnection link;
+    link.peerSends("\xFF\xFF");
+    EXPECT_EQ(link.peerReads(), "\xFE\xFF");
+    EXPECT_EQ(link.client.getMessagesReceived(), 0u);
+    EXPECT_EQ(link.client.getBytesReceived(), 0u);
+    EXPECT_TRUE(link.handler.messages.empty());
+}
+
+TEST_F(StreamTest, LagIsHalfTheRoundTripCappedAt500)
+{
+    RawPeerConnection link;
+    link.client.SetUpdateLag();
+    platform::PinPerformanceCounter(1000000000);
+    for (int i = 0; i < 1801; ++i)
+        link.client.Pulse();
+    EXPECT_EQ(link.peerReads(), "\xFF\xFF");
+    // The reply comes 12 seconds later: a lag of 6000 ms, logged, then capped.
+    platform::PinPerformanceCounter(1000000000 + 12000 * static_cast<int64_t>(CConnection::s_timerFreq));
+    link.peerSends("\xFE\xFF");
+    DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.GetLag() != 0; });
+    platform::ReleasePerformanceCounter();
+    EXPECT_EQ(link.client.GetLag(), 500u);
+    ASSERT_FALSE(texts().empty());
+    EXPECT_EQ(texts().back(), "WARNING Network: connection 127.0.0.1 has a ginormous lag of 6000");
+}
+
+TEST_F(StreamTest, FramesSplitAtEveryByteBoundaryArriveWhole)
+{
+    RawPeerConnection link;
+    std::string stream = frame("first") + frame("") + frame(pattern(300, 'q')) + "\xFF\xFF" + frame("last");
+    for (size_t cut = 1; cut < stream.size(); ++cut) {
+        link.handler.messages.clear();
+        link.peerSends(stream.substr(0, cut));
+        for (int i = 0; i < 3; ++i)
+            link.client.Pulse();
+        link.peerSends(stream.substr(cut));
+        ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 4; }))
+            << "cut at " << cut;
+        EXPECT_EQ(link.handler.messages[0], "first");
+        EXPECT_EQ(link.handler.messages[1], "");
+        EXPECT_EQ(link.handler.messages[2], pattern(300, 'q'));
+        EXPECT_EQ(link.handler.messages[3], "last");
+    }
+    link.peerReads();  // the ping replies
+    EXPECT_EQ(link.client.GetState(), CConnection::Connected);
+}
+
+TEST_F(StreamTest, LongFramesGrowTheBufferToTheirSize)
+{
+    RawPeerConnection link;
+    EXPECT_EQ(link.client.GetInboundBufferSize(), 20000u);
+    // Only the long-form marker so far: the frame is taken to be 65542 bytes.
+    link.peerSends("\xFD\xFF");
+    DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.sizesAsked.empty(); });
+    EXPECT_EQ(link.handler.sizesAsked.front(), 65542u);
+    EXPECT_GE(link.client.GetInboundBufferSize(), 65542u);
+    std::string big = pattern(70000, 'z');
+    uint32_t size = 70000;
+    link.peerSends(std::string(reinterpret_cast<const char *>(&size), 4));
+    link.peerSends(big);
+    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 1; }));
+    EXPECT_EQ(link.client.GetInboundBufferSize(), 70006u);
+    EXPECT_TRUE(link.handler.messages[0] == big);
+    EXPECT_EQ(link.client.getBytesReceived(), 70006u);
+}
+
+TEST_F(StreamTest, ARefusedSizeDropsTheBufferAndTheConnectionGoesOn)
+{
+    RawPeerConnection link;
+    link.handler.sizeLimit = 1000;
+    // A long-form header announcing 4 GiB: refused, nothing allocated.
+    link.peerSends(std::string("\xFD\xFF\xFF\xFF\xFF\xFF", 6) + pattern(100, 'x'));
+    DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.sizesAsked.empty(); });
+    EXPECT_EQ(link.client.GetInboundBufferSize(), 20000u);
+    EXPECT_TRUE(link.handler.messages.empty());
+    link.client.Pulse();
+    link.peerSends(frame("after"));
+    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 1; }));
+    EXPECT_EQ(link.handler.messages[0], "after");
+    EXPECT_EQ(link.client.GetState(), CConnection::Connected);
+}
+
+TEST_F(StreamTest, ATimeBudgetDeliversOneMessagePerPass)
+{
+    RawPeerConnection link;
+    link.client.setAllowedProcessingTime(0.0f);
+    std::string stream;
+    for (int i = 0; i < 25; ++i)
+        stream += frame("m" + std::to_string(i));
+    link.peerSends(stream);
+    DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.messages.empty(); });
+    size_t afterRead = link.handler.messages.size();
+    EXPECT_EQ(afterRead, 1u);
+    // Preprocess resumes the unfinished pass each frame, one message at a time.
+    bool processed = false;
+    for (int i = 0; i < 30 && link.handler.messages.size() < 25; ++i)
+        link.client.Preprocess(&processed);
+    EXPECT_TRUE(processed);
+    ASSERT_EQ(link.handler.messages.size(), 25u);
+    EXPECT_EQ(link.handler.messages[24], "m24");
+    auto logged = texts();
+    long warnings = std::count_if(logged.begin(), logged.end(), [](std::string const &line) {
+        return line.rfind("WARNING Network: we've failed to finishing processing reads for the past ", 0) == 0;
+    });
+    EXPECT_EQ(warnings, 2);  // at 10 and 20 cut-short passes
+    EXPECT_EQ(link.client.getMaxReadEventsPerFrame(), 1u);
+}
+
+TEST_F(StreamTest, IgnoredPacketsAreConsumedAndCountedButNotDelivered)
+{
+    RawPeerConnection link;
+    link.client.IgnorePackets();
+    link.peerSends(frame("one") + frame("two"));
+    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.getMessagesReceived() == 2; }));
+    EXPECT_TRUE(link.handler.messages.empty());
+    EXPECT_EQ(link.client.getBytesReceived(), 10u);
+}
+
+TEST_F(StreamTest, APeerThatResetsMidFrameIsALossReportedOnce)
+{
+    RawPeerConnection link;
+    link.peerSends(std::string("\x10\x00" "abc", 5));
+    for (int i = 0; i < 5; ++i)
+        link.client.Pulse();
+    linger abort{1, 0};
+    ::setsockopt(static_cast<int>(link.peer), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    platform::closesocket(link.peer);
+    link.peer = platform::INVALID_SOCKET;
+    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); },
+                           [&] { return link.client.GetState() != CConnection::Connected; }));
+    for (int i = 0; i < 5; ++i)
+        link.client.Pulse();
+    EXPECT_EQ(link.handler.losses, 1);
+    EXPECT_EQ(link.client.GetState(), CConnection::Error);
+    EXPECT_EQ(link.client.GetError(), 10054);
+    EXPECT_TRUE(link.handler.messages.empty());
+}
+
+}  // namespace
