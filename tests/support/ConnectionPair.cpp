@@ -90,7 +90,7 @@ std::string RawPeerConnection::peerReads(int timeoutMs)
         int n = platform::recv(peer, buffer, sizeof buffer, 0);
         if (n > 0) {
             got.append(buffer, static_cast<size_t>(n));
-            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
         } else {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
