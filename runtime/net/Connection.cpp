@@ -135,19 +135,7 @@ void CConnection::InitStream(uint32_t ip, uint16_t port)
         platform::closesocket(s);
         return;
     }
-    // An event left over from an earlier use is replaced.
-    if (m_event != nullptr)
-        platform::WSACloseEvent(m_event);
-    m_event = platform::WSACreateEvent();
-    int selected = platform::WSAEventSelect(s, m_event, kStreamEvents);
-    if (selected != 0)
-        SHAREDLIB_LOG(LogSev_Error, Log_Network, "Unable to create connection event: %d", selected);
-    if (m_socket != platform::INVALID_SOCKET)
-        SHAREDLIB_LOG(LogSev_Error, Log_Connections,
-                      "%s to %s:%d: Overwriting open socket %d in state %d with stream socket", GetHandlerName(),
-                      GetIpAsString().c_str(), m_remotePort, static_cast<int>(m_socket), static_cast<int>(m_state));
-    SHAREDLIB_LOG(LogSev_Info, Log_Connections, "%s to %s:%d: Setting socket to %d in CConnection::InitStream",
-                  GetHandlerName(), GetIpAsString(ip).c_str(), port, static_cast<int>(s));
+    attachStreamSocket(s, "stream", "CConnection::InitStream");
     m_socket = s;
     m_remotePort = port;
     m_remoteAddress = ip;
@@ -158,6 +146,15 @@ void CConnection::InitAccepted(unsigned int socket, uint32_t ip, uint16_t port)
 {
     m_remoteAddress = ip;
     m_remotePort = port;
+    attachStreamSocket(socket, "accepted", "CConnection::InitAccepted");
+    m_state = Connected;
+    m_socket = socket;
+    m_connectTime = GetSecondsSinceEpoch();
+}
+
+void CConnection::attachStreamSocket(unsigned int socket, const char *kind, const char *where)
+{
+    // An event left over from an earlier use is replaced.
     if (m_event != nullptr)
         platform::WSACloseEvent(m_event);
     m_event = platform::WSACreateEvent();
@@ -165,14 +162,11 @@ void CConnection::InitAccepted(unsigned int socket, uint32_t ip, uint16_t port)
     if (selected != 0)
         SHAREDLIB_LOG(LogSev_Error, Log_Network, "Unable to create connection event: %d", selected);
     if (m_socket != platform::INVALID_SOCKET)
-        SHAREDLIB_LOG(LogSev_Error, Log_Connections,
-                      "%s to %s:%d: Overwriting open socket %d in state %d with accepted socket", GetHandlerName(),
-                      GetIpAsString().c_str(), m_remotePort, static_cast<int>(m_socket), static_cast<int>(m_state));
-    SHAREDLIB_LOG(LogSev_Info, Log_Connections, "%s to %s:%d: Setting socket to %d in CConnection::InitAccepted",
-                  GetHandlerName(), GetIpAsString().c_str(), m_remotePort, static_cast<int>(socket));
-    m_state = Connected;
-    m_socket = socket;
-    m_connectTime = GetSecondsSinceEpoch();
+        SHAREDLIB_LOG(LogSev_Error, Log_Connections, "%s to %s:%d: Overwriting open socket %d in state %d with %s socket",
+                      GetHandlerName(), GetIpAsString().c_str(), m_remotePort, static_cast<int>(m_socket),
+                      static_cast<int>(m_state), kind);
+    SHAREDLIB_LOG(LogSev_Info, Log_Connections, "%s to %s:%d: Setting socket to %d in %s", GetHandlerName(),
+                  GetIpAsString().c_str(), m_remotePort, static_cast<int>(socket), where);
 }
 
 void CConnection::HandleConnectEvent(int error)

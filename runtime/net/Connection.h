@@ -146,6 +146,9 @@ protected:
     void DiscardInbound();
     void LogSocketEventError(platform::WSANETWORKEVENTS const &events);
 
+    // Creates the event, selects the stream events and logs the takeover.
+    void attachStreamSocket(unsigned int socket, const char *kind, const char *where);
+
     State m_state;
     int m_error;
     uint32_t m_inboundOffset;
