@@ -163,23 +163,31 @@ TEST_F(LogFileTest, AMissingParentDirectoryDropsLines)
     EXPECT_EQ(logger.getFileName(), "");
 }
 
-TEST_F(LogFileTest, AFileSizeLimitLosesLinesButTheProgramGoesOn)
+TEST_F(LogFileTest, AFullDiskLosesLinesAndLoggingResumesAfterwards)
 {
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        rlimit limit{200, 200};
+        rlimit original{};
+        ::getrlimit(RLIMIT_FSIZE, &original);
+        rlimit limit{200, original.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         Logger logger("Full", directory.windows().c_str());
         for (int i = 0; i < 50; ++i)
             logger.syslog(LogSev_Error, Log_Network, "line %d of a disk that fills", i);
+        // Space again: logging goes on in the same file.
+        ::setrlimit(RLIMIT_FSIZE, &original);
+        logger.syslog(LogSev_Error, Log_Network, "resumed");
         ::_exit(7);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
-    EXPECT_LE(fs::file_size(directory.host() / "Full_00001.txt"), 200u);
+    std::string content = ReadHostFile(directory.host() / "Full_00001.txt");
+    EXPECT_EQ(filesIn(directory.host()), std::vector<std::string>{"Full_00001.txt"});
+    EXPECT_NE(content.find("ERROR Network: resumed\r\n"), std::string::npos);
+    EXPECT_EQ(content.find("line 49"), std::string::npos);
 }
 
 TEST_F(LogFileTest, ProcessesStartingTogetherNeverShareANumber)
