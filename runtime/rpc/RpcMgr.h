@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "../Export.h"
 #include "Rpc.h"
+#include "RpcHooks.h"
 
 // Per-RPC figures, at the same index as the RPC in the sorted table.
 struct RpcStatistics {
@@ -37,8 +39,34 @@ public:
     char const *getRpcTypeName(uint32_t id);
     char const *FindRpcPrivilege(uint32_t id);
 
+    // Runs one incoming call: logs its arrival, counts and times it in the
+    // RPC's statistics record, stores the connection (which may be null) in
+    // the RPC and calls its body. An unknown id is logged and ignored. No
+    // privilege or server check is made here.
+    void CallFunction(Kest::Orv::orvContextObj *context, CConnection *connection, CPackedData &message, uint32_t id);
+    // Whether the RPC may be served by processType. An unknown id answers
+    // false and leaves the outputs as they were.
+    bool IsValidServer(int processType, uint32_t id, int &outProcessType, bool &outInternal);
+
+    // Store the host's functions (null unregisters).
+    static void RegisterSendMessage(RpcSendMessageFunction function);
+    static void RegisterDispatchMessage(RpcDispatchMessageFunction function);
+
     // One zeroed record per registered RPC.
     void ResetStats();
+    // The figures of one record; std::out_of_range outside the records.
+    uint32_t getRpcTypeTimeByIndex(int index) const;
+    uint32_t getRpcTypeSizeByIndex(int index) const;
+    uint32_t getRpcTypeCountByIndex(int index) const;
+    // The index of the largest time (size); the lower index wins a tie; -1
+    // when there are no RPCs or every value is 0.
+    int getMaxTimeRpcTypeIndex() const;
+    int getMaxSizeRpcTypeIndex() const;
+    // Raises the running maxima passed in to the slowest average time and the
+    // largest count since the previous call, then zeroes every count and
+    // time. Sizes stay cumulative until ResetStats.
+    void getRPCStats(std::string &slowestName, float &slowestAverage, std::string &busiestName,
+                     int32_t &busiestCount);
     unsigned char const *GetHash() const { return m_hash; }
 
 private:
