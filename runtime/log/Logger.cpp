@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "../enums/Log.h"
+#include "LineFormat.h"
 #include "../platform/Debugger.h"
 #include "../platform/MessageBox.h"
 #include "../platform/NamedPipe.h"
@@ -28,7 +30,9 @@ struct PipelineFrame {
     Logger const *logger;
     PipelineFrame *outer;
 };
-thread_local PipelineFrame *t_activePipelines = nullptr;
+// Initial-exec: the pipeline reads it on every line, and the library is
+// loaded with the program, not opened later.
+thread_local PipelineFrame *t_activePipelines __attribute__((tls_model("initial-exec"))) = nullptr;
 
 class PipelineEntry {
 public:
@@ -166,8 +170,11 @@ void Logger::logIt(unsigned long mask, LogItemSeverityLevel severity, int channe
     char const *prefix = "";
     char const *logFileName = "";
     bool inTable = static_cast<unsigned int>(channel) < static_cast<unsigned int>(kChannelCount);
+    // One hold of the main lock covers the settings, the formatting and the
+    // targets, so the lines of two threads never interleave between targets.
+    // The message box waits for the user, so it comes after the lock.
+    std::unique_lock<platform::CriticalSection> guard(*m_lock);
     if (inTable) {
-        platform::CriticalSectionLock guard(*m_lock);
         ConditionalLog const *conditional = m_conditionals[channel];
         if (severity > conditional->m_level.load(std::memory_order_relaxed))
             return;
@@ -207,7 +214,7 @@ void Logger::logIt(unsigned long mask, LogItemSeverityLevel severity, int channe
     std::memcpy(text, header, headerLength);
     size_t formatLength = std::strlen(format);
     if (headerLength + formatLength < kFormatBufferSize) {
-        std::vsnprintf(text + headerLength, sizeof text - headerLength, format, args);
+        FormatLine(text + headerLength, sizeof text - headerLength, format, args);
     } else {
         char cutFormat[kFormatBufferSize];
         size_t kept = kFormatBufferSize - 1 - headerLength;
@@ -219,13 +226,12 @@ void Logger::logIt(unsigned long mask, LogItemSeverityLevel severity, int channe
         if (percents % 2 == 1)
             --kept;
         cutFormat[kept] = '\0';
-        std::vsnprintf(text + headerLength, sizeof text - headerLength, cutFormat, args);
+        FormatLine(text + headerLength, sizeof text - headerLength, cutFormat, args);
     }
     text[sizeof text - 1] = '\0';
 
     bool showDialog = false;
     {
-        platform::CriticalSectionLock guard(*m_lock);
         int length = static_cast<int>(headerLength);
         if ((mask & LogLocation_Debugger) && getOutputToDebugger()) {
             platform::OutputDebugStringA(text);
@@ -241,7 +247,7 @@ void Logger::logIt(unsigned long mask, LogItemSeverityLevel severity, int channe
             m_pipeLogFunction(severity, channel, text, length, logFileName);
         showDialog = m_useDialogs && (severity == LogSev_Assert || severity == LogSev_Fatal);
     }
-    // The box waits for the user, so no lock is held while it is up.
+    guard.unlock();
     if (showDialog)
         platform::MessageBoxA(nullptr, text, "Error", kDialogFlags);
 }

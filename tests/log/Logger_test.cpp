@@ -318,3 +318,37 @@ TEST_F(LoggerTest, ManyThreadsLogAtOnce)
 }
 
 }  // namespace
+
+namespace {
+
+// The line formatter takes a fast path for plain conversions; every line
+// must still read exactly as the C library formats it.
+template <typename... Args>
+std::string viaLibrary(char const *format, Args... args)
+{
+    char text[4096];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+TEST_F(LoggerTest, FormattedTextIsExactlyTheCLibrarys)
+{
+    char const *volatile nothing = nullptr;  // null, unknown to the compiler
+    logger().syslog(LogSev_Info, Log_Generic, "%d %i %u %x %X %c %s %%", -2147483647 - 1, 42, 4294967295u, 0xBEEFu,
+                    0xBEEFu, 'z', "text");
+    logger().syslog(LogSev_Info, Log_Generic, "%s|%d", nothing, 0);
+    logger().syslog(LogSev_Info, Log_Generic, "%5d|%-3s|%05.1f|%ld", 7, "a", 2.25, 9L);
+    logger().syslog(LogSev_Info, Log_Generic, "plain text, no conversions");
+    std::string wide(5000, 'w');
+    logger().syslog(LogSev_Info, Log_Generic, "%s%d", wide.c_str(), 12345);
+    auto got = texts();
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0], viaLibrary("%d %i %u %x %X %c %s %%", -2147483647 - 1, 42, 4294967295u, 0xBEEFu, 0xBEEFu, 'z',
+                                 "text"));
+    EXPECT_EQ(got[1], "(null)|0");
+    EXPECT_EQ(got[2], viaLibrary("%5d|%-3s|%05.1f|%ld", 7, "a", 2.25, 9L));
+    EXPECT_EQ(got[3], "plain text, no conversions");
+    EXPECT_EQ(got[4], wide.substr(0, 4095));
+}
+
+}  // namespace
