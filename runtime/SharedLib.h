@@ -47,10 +47,12 @@
 #include "net/ConnFifoBuffer.h"
 #include "net/Connection.h"
 #include "net/FifoBuffer.h"
+#include "net/Listener.h"
 #include "net/MessageHandler.h"
 #include "net/SocketHelpers.h"
 
 #include "rpc/Rpc.h"
+#include "rpc/RpcHooks.h"
 #include "rpc/RpcMgr.h"
 
 #include "util/Clock.h"

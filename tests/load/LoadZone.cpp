@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <SharedLib/SharedLib.h>
+
+#include "HostLoop.h"
+#include "ZoneClient.h"
+#include "ZoneRouter.h"
+#include "ZoneServer.h"
+#include "support/TempDirectory.h"
+
+namespace {
+
+constexpr int kClients = 200;
+constexpr int kMovesEach = 500;
+constexpr uint32_t kLoopback = 0x7F000001;
+
+// A peer that misbehaves on a plain socket.
+platform::SOCKET connectRaw(uint16_t port)
+{
+    platform::SOCKET s = platform::CreateSocket(platform::SOCK_STREAM_);
+    platform::ConnectSocket(s, kLoopback, port);
+    return s;
+}
+
+void sendAll(platform::SOCKET s, std::string const &bytes)
+{
+    size_t sent = 0;
+    for (int tries = 0; sent < bytes.size() && tries < 1000; ++tries) {
+        int n = platform::send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        if (n > 0)
+            sent += static_cast<size_t>(n);
+    }
+}
+
+std::string framed(std::string const &message)
+{
+    std::string bytes(2, '\0');
+    bytes[0] = static_cast<char>(message.size() & 0xFF);
+    bytes[1] = static_cast<char>(message.size() >> 8);
+    return bytes + message;
+}
+
+TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
+{
+    TempDirectory logs;
+    Logger *logger = zone::InitZoneHost("Load", logs.windows().c_str(), {}, false);
+    zone::ZoneServer server;
+    zone::Router().SetServer(&server);
+    ASSERT_EQ(server.Open(0, false), 0);
+    std::string endpoint = "127.0.0.1:" + std::to_string(server.Port());
+
+    zone::HostLoop clientLoop;
+    std::vector<std::unique_ptr<zone::ZoneClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<zone::ZoneClient>("Load" + std::to_string(i), kMovesEach));
+        clients.back()->Start(endpoint, clientLoop);
+    }
+
+    // Hostile peers: garbage, a frame cut off by a reset, a table message
+    // with a digest that matches nothing, an RPC for an unknown identifier.
+    std::vector<platform::SOCKET> hostile;
+    for (int i = 0; i < 4; ++i)
+        hostile.push_back(connectRaw(server.Port()));
+
+    auto started = std::chrono::steady_clock::now();
+    auto deadline = started + std::chrono::seconds(90);
+    bool hostileSent = false;
+    int running = kClients;
+    while (running > 0 && std::chrono::steady_clock::now() < deadline) {
+        server.Frame(0);
+        clientLoop.Frame(1);
+        if (!hostileSent && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(200)) {
+            hostileSent = true;
+            sendAll(hostile[0], std::string("\x07\x00garbage\xFF\x10\x00\x01\x02", 14));
+            sendAll(hostile[1], std::string("\x40\x00\x01\x00", 4));  // 64 bytes announced, 2 sent
+            linger abort{1, 0};
+            ::setsockopt(static_cast<int>(hostile[1]), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            platform::closesocket(hostile[1]);
+            sendAll(hostile[2], framed(std::string("\x00\x00", 2) + std::string(16, '\x5A')));
+            sendAll(hostile[3], framed(std::string("\x00\x01\x00", 3) + std::string("\xEF\xBE\xAD\xDE", 4)));
+        }
+        running = 0;
+        for (auto &client : clients)
+            if (client->Check() == zone::ZoneClient::Outcome::Running)
+                ++running;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    int succeeded = 0;
+    uint64_t acks = 0, updates = 0;
+    for (auto &client : clients) {
+        if (client->Check() == zone::ZoneClient::Outcome::Succeeded)
+            ++succeeded;
+        else
+            ADD_FAILURE() << client->Name() << ": " << client->Failure();
+        EXPECT_NE(client->Connection().GetState(), CConnection::Error) << client->Name();
+        acks += static_cast<uint64_t>(client->AcksReceived());
+        updates += client->UpdatesReceived();
+    }
+    EXPECT_EQ(succeeded, kClients);
+    EXPECT_EQ(acks, static_cast<uint64_t>(kClients) * kMovesEach);
+    EXPECT_EQ(server.Statistics().moves, static_cast<uint32_t>(kClients * kMovesEach));
+    EXPECT_EQ(server.Statistics().logins, static_cast<uint32_t>(kClients));
+    EXPECT_EQ(server.Statistics().badSeals, 0u);
+    std::printf("load: %d clients, %llu RPC round trips in %.2f s (%.0f calls/s), %llu state updates received\n",
+                succeeded, static_cast<unsigned long long>(acks), seconds, static_cast<double>(acks) / seconds,
+                static_cast<unsigned long long>(updates));
+
+    for (platform::SOCKET s : hostile)
+        if (s != hostile[1])
+            platform::closesocket(s);
+    clients.clear();
+    server.Close();
+    zone::Router().SetServer(nullptr);
+    zone::ShutdownZoneHost(logger);
+}
+
+}  // namespace
