@@ -6,6 +6,7 @@
 
 #include "../Export.h"
 #include "../platform/SocketEvents.h"
+#include "../serialize/CharVector.h"
 #include "ConnFifoBuffer.h"
 #include "MessageHandler.h"
 
@@ -34,6 +35,10 @@ public:
     void InitStream(uint32_t ip, uint16_t port);
     void InitStream(const std::string &address);
     void InitAccepted(unsigned int socket, uint32_t ip, uint16_t port);
+    // A UDP socket bound to any local address (port 0: the system chooses).
+    void InitDatagramListen(uint16_t port);
+    // The same, trying port + 1, port + 2, ... on failure: tries + 1 attempts.
+    void InitDatagramListen(uint16_t port, uint32_t tries);
 
     // Sending: a message is framed and queued; the queue is written as the
     // socket allows.
@@ -43,6 +48,28 @@ public:
     void FillBufferDangerous(uint32_t size, const char *data);
     void WriteOutboundData() { HandleWriteEvent(0); }
     int GetOutboundByteCount() const { return m_outbound.getByteCount(); }
+
+    // Datagrams: sent at once to an explicit address and port (host byte
+    // order), never queued. A datagram is a run of messages, each a 16-bit
+    // little-endian length and the bytes, at most s_maxUDPPacketSize long.
+    void initUDPPacketBuffer();
+    // Appends one message to the datagram being assembled; false (and nothing
+    // appended) when it does not fit.
+    bool AddDataToDgramPacket(unsigned short size, const char *data);
+    // One message in a datagram of its own.
+    void SendMsg(unsigned short size, const char *data, uint32_t ip, uint16_t port);
+    void SendMsg(const CPackedData &message, uint32_t ip, uint16_t port);
+    // Packs messages from the front of the list into one datagram, sends it
+    // and removes them; true when messages remain for another call.
+    bool SendMultiMsg(CCharVectorList *messages, uint32_t ip, uint16_t port);
+    void SendDgramMessageRaw(CCharVector *packet, uint32_t ip, uint16_t port);
+    // The most messages found in one received datagram since the last call.
+    uint32_t getMessagesPerPacket()
+    {
+        uint32_t most = m_messagesPerPacket;
+        m_messagesPerPacket = 0;
+        return most;
+    }
 
     // The inbound buffer.
     void PackInboundBuffer();
@@ -139,8 +166,14 @@ protected:
     void HandleStreamReadEvent(int error);
     void HandleWriteEvent(int error);
     void HandleDgramReadEvent(int error);
+    // Delivers the messages of the datagram held in m_inbound[0, size) that
+    // came from ip:port.
+    void DeliverDatagram(size_t size, uint32_t ip, uint16_t port);
     void ProcessInboundData();
     void HandleMessage(const void *data, uint32_t size);
+    // HandleMessage within a pass: times the delivery from the pass's last
+    // counter reading and returns the reading that ends it.
+    int64_t deliverTimed(const void *data, uint32_t size, int64_t opened);
     bool CheckMessageSize(uint32_t size);
     // Drops all unprocessed input.
     void DiscardInbound();
@@ -185,5 +218,5 @@ protected:
     uint32_t m_failedFrameCounter;
     uint32_t m_failedFrameLogInterval;
     bool m_ignorePackets;
-    std::vector<char> *m_udpPacket;
+    CCharVector *m_udpPacket;
 };

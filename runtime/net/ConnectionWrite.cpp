@@ -2,6 +2,7 @@
 // written as the socket takes it, within the time budget, reporting a
 // blocked peer and an oversized queue to the handler.
 #include <cinttypes>
+#include <cstring>
 
 #include "../enums/Log.h"
 #include "../log/LogStatement.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr uint32_t kLongFormThreshold = 65533;  // lengths from here on use the 0xFFFD form
 constexpr int kLargeWrite = 5000;
+constexpr uint32_t kSmallMessage = 254;
 
 }  // namespace
 
@@ -30,6 +32,18 @@ void CConnection::SendMsg(uint32_t size, const char *data)
     SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Queuing %d bytes for %s", static_cast<int>(size),
                   m_state == Connected ? "TCP" : "UDP");
     if (m_state == Connected) {
+        if (size <= kSmallMessage) {
+            // A small frame is put together first and queued with one append.
+            char framed[kSmallMessage + 2];
+            framed[0] = static_cast<char>(size);
+            framed[1] = static_cast<char>(size >> 8);
+            std::memcpy(framed + 2, data, size);
+            m_outbound.append(framed, static_cast<int>(size + 2));
+            m_bytesSent += size + 2;
+            ++m_messagesSent;
+            m_writeTime += platform::GetTickCount() - started;
+            return;
+        }
         if (size < kLongFormThreshold) {
             unsigned char prefix[2] = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)};
             m_outbound.append(prefix, sizeof prefix);
@@ -47,9 +61,13 @@ void CConnection::SendMsg(uint32_t size, const char *data)
         m_outbound.append(data, static_cast<int>(size));
         ++m_messagesSent;
     } else if (m_state == Datagram) {
+        // A datagram length field has 16 bits: a longer message is refused
+        // rather than cut short.
         if (size >= 65536)
             SHAREDLIB_LOG(LogSev_Assert, Log_Network, "Tried to send too much data, ignoring: %d bytes",
                           static_cast<int>(size));
+        else
+            SendMsg(static_cast<unsigned short>(size), data, m_remoteAddress, m_remotePort);
     }
     m_writeTime += platform::GetTickCount() - started;
 }

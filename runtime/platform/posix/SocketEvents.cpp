@@ -181,7 +181,9 @@ struct EventRegistry {
     }
 
     // Turns what poll or epoll reported for a socket into recorded events.
-    void refresh(SocketRecord &record, uint32_t ready)
+    // A probe (a look without waiting) never narrows the interest: only the
+    // wait sets' own reports do.
+    void refresh(SocketRecord &record, uint32_t ready, bool fromWaitSet = true)
     {
         bool input = (ready & (POLLIN | POLLRDHUP)) != 0;
         bool output = (ready & POLLOUT) != 0;
@@ -205,8 +207,10 @@ struct EventRegistry {
         } else {
             refreshStream(record, ready, input, output, failed, usedInput, usedOutput);
         }
-        if ((input && !usedInput) || (output && !usedOutput) || record.closeRecorded)
+        if (fromWaitSet && ((input && !usedInput) || (output && !usedOutput) || record.closeRecorded))
             shrinkInterest(record);
+        else if (record.closeRecorded)
+            setInterest(record, record.interest);  // leaves the wait sets
     }
 
     void refreshStream(SocketRecord &record, uint32_t ready, bool input, bool output, bool failed, bool &usedInput,
@@ -273,7 +277,7 @@ struct EventRegistry {
     {
         pollfd probe{record.fd, static_cast<short>(POLLIN | POLLOUT | POLLRDHUP), 0};
         if (::poll(&probe, 1, 0) > 0)
-            refresh(record, static_cast<uint32_t>(probe.revents));
+            refresh(record, static_cast<uint32_t>(probe.revents), false);
     }
 
     void addToSets(SocketRecord &record)
@@ -496,7 +500,9 @@ int WSAEnumNetworkEvents(SOCKET s, WSAEVENT handle, WSANETWORKEVENTS *networkEve
         SetLastError(record == nullptr ? WSAENOTSOCK : WSAEFAULT);
         return SOCKET_ERROR;
     }
-    if (record->event != nullptr)
+    // Events recorded by a wait are answered as they are; a caller that did
+    // not wait gets a fresh look at the socket.
+    if (record->event != nullptr && record->recorded == 0)
         r.poll(*record);
     networkEvents->lNetworkEvents = record->recorded;
     for (int i = 0; i < FD_MAX_EVENTS; ++i)
@@ -549,7 +555,7 @@ uint32_t WaitForMultipleEvents(uint32_t count, WSAEVENT const *events, uint32_t 
             for (pollfd const &probe : probes)
                 if (probe.revents != 0)
                     if (SocketRecord *record = r.find(probe.fd))
-                        r.refresh(*record, static_cast<uint32_t>(probe.revents));
+                        r.refresh(*record, static_cast<uint32_t>(probe.revents), false);
             for (uint32_t i = 0; i < count; ++i) {
                 SocketEvent *event = r.liveEvent(events[i]);
                 if (event != nullptr && event->signalled)
