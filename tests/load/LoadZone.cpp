@@ -25,6 +25,7 @@ constexpr uint32_t kLoopback = 0x7F000001;
 platform::SOCKET connectRaw(uint16_t port)
 {
     platform::SOCKET s = platform::CreateSocket(platform::SOCK_STREAM_);
+    SetSocketBlockingFlag(s, false);  // the test's loop must never block
     platform::ConnectSocket(s, kLoopback, port);
     return s;
 }
@@ -66,8 +67,6 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
     // Hostile peers: garbage, a frame cut off by a reset, a table message
     // with a digest that matches nothing, an RPC for an unknown identifier.
     std::vector<platform::SOCKET> hostile;
-    for (int i = 0; i < 4; ++i)
-        hostile.push_back(connectRaw(server.Port()));
 
     auto started = std::chrono::steady_clock::now();
     auto deadline = started + std::chrono::seconds(90);
@@ -76,7 +75,11 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
     while (running > 0 && std::chrono::steady_clock::now() < deadline) {
         server.Frame(0);
         clientLoop.Frame(1);
-        if (!hostileSent && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(200)) {
+        if (hostile.empty() && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(100)) {
+            for (int i = 0; i < 4; ++i)
+                hostile.push_back(connectRaw(server.Port()));
+        }
+        if (!hostileSent && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(300)) {
             hostileSent = true;
             sendAll(hostile[0], std::string("\x07\x00garbage\xFF\x10\x00\x01\x02", 14));
             sendAll(hostile[1], std::string("\x40\x00\x01\x00", 4));  // 64 bytes announced, 2 sent
