@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <ostream>
+#include <utility>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -39,10 +40,7 @@ struct Codec {
     std::vector<size_t> padChain;  // positions whose '=' each drop one byte, in order
 };
 
-void PrintTo(const Codec &codec, std::ostream *os)
-{
-    *os << codec.name;
-}
+void PrintTo(const Codec &codec, std::ostream *os) { *os << codec.name; }
 
 const Codec kCodecs[] = {
     {"Base16", CyoEncode::Base16Encode, CyoEncode::Base16EncodeGetLength, CyoDecode::Base16Decode,
@@ -89,9 +87,9 @@ std::string encode(const Codec &codec, const std::string &bytes)
     return out.text(n);
 }
 
-// A plain character-by-character model of the decoders: letters of either
-// case for Base16 and Base32, zero bits for '=' and for anything foreign.
-// Every block writes all its bytes; the count drops by the padding of each.
+// A plain model of the decoders: letters of either case for Base16 and Base32,
+// zero bits for '=' and anything foreign; every block writes all its bytes and
+// the count drops by the padding of each.
 struct Decoded {
     std::string bytes;  // all the bytes written
     uint32_t count = 0;
@@ -191,28 +189,23 @@ TEST_P(CodecTest, LengthsCountWholeBlocks)
 {
     const Codec &codec = GetParam();
     const uint32_t b = codec.bytesPerBlock, c = codec.charsPerBlock;
-    EXPECT_EQ(codec.encodeLength(0), 0u);
-    EXPECT_EQ(codec.encodeLength(1), c);
-    EXPECT_EQ(codec.encodeLength(b), c);
-    EXPECT_EQ(codec.encodeLength(b + 1), 2 * c);
-    EXPECT_EQ(codec.encodeLength(999 * b + 1), 1000 * c);
-    EXPECT_EQ(codec.encodeLength(1000 * b), 1000 * c);
-    EXPECT_EQ(codec.decodeLength(0), 0u);
-    EXPECT_EQ(codec.decodeLength(c), b);
-    EXPECT_EQ(codec.decodeLength(1000 * c), 1000 * b);
+    const uint32_t encoded[][2] = {{0, 0}, {1, c}, {b, c}, {b + 1, 2 * c}, {999 * b + 1, 1000 * c}, {1000 * b, 1000 * c}};
+    for (auto [bytes, chars] : encoded)
+        EXPECT_EQ(codec.encodeLength(bytes), chars) << bytes;
+    for (uint32_t blocks : {0u, 1u, 1000u})
+        EXPECT_EQ(codec.decodeLength(blocks * c), blocks * b);
 }
 
 TEST_P(CodecTest, NullPointersThrowBeforeAnythingElse)
 {
     const Codec &codec = GetParam();
-    uint8_t buffer[64] = {};
+    uint8_t buffer[64];
     std::memset(buffer, 'A', sizeof buffer);
     const uint32_t odd = codec.charsPerBlock + 1;  // the null test comes before the size test
     for (uint32_t size : {0u, 1u, codec.charsPerBlock, odd}) {
         for (Coder coder : {codec.encode, codec.decode}) {
-            expectRuntimeError([&] { coder(nullptr, buffer, size); }, "Invalid parameter");
-            expectRuntimeError([&] { coder(buffer, nullptr, size); }, "Invalid parameter");
-            expectRuntimeError([&] { coder(nullptr, nullptr, size); }, "Invalid parameter");
+            for (auto [to, from] : {std::pair<uint8_t *, uint8_t *>{nullptr, buffer}, {buffer, nullptr}, {nullptr, nullptr}})
+                expectRuntimeError([&] { coder(to, from, size); }, "Invalid parameter");
         }
     }
     for (uint8_t b : buffer)
@@ -238,15 +231,6 @@ TEST_P(CodecTest, DecodeSizeNotWholeBlocksThrows)
               std::string(codec.vectors.back().bytes).substr(0, codec.bytesPerBlock));
 }
 
-TEST_P(CodecTest, EmptyInputWritesNothing)
-{
-    const Codec &codec = GetParam();
-    Guarded out(0);
-    EXPECT_EQ(codec.encode(out.data(), "x", 0), 0u);
-    EXPECT_EQ(codec.decode(out.data(), "x", 0), 0u);
-    EXPECT_TRUE(out.guardIntact());
-}
-
 // Lengths long enough for the wide Base64 paths and their tails.
 TEST_P(CodecTest, RoundTripsEveryLengthAndByte)
 {
@@ -260,9 +244,9 @@ TEST_P(CodecTest, RoundTripsEveryLengthAndByte)
         ASSERT_EQ(text, referenceEncode(codec, bytes)) << "size " << size;
         ASSERT_EQ(decode(codec, text), bytes) << "size " << size;
     }
-    std::string all;
+    std::string all(256, '\0');
     for (int b = 0; b < 256; ++b)
-        all += static_cast<char>(b);
+        all[b] = static_cast<char>(b);
     EXPECT_EQ(decode(codec, encode(codec, all)), all);
 }
 
@@ -272,9 +256,9 @@ TEST_P(CodecTest, RoundTripsEveryLengthAndByte)
 TEST_P(CodecTest, AnyCharacterAnywhereMatchesModel)
 {
     const Codec &codec = GetParam();
-    std::string sample;
+    std::string sample(100, '\0');
     for (int i = 0; i < 100; ++i)
-        sample += static_cast<char>(i * 37);
+        sample[i] = static_cast<char>(i * 37);
     const std::string valid = encode(codec, sample);
     for (int c = 0; c < 256; ++c) {
         for (size_t pos = c % 7; pos < valid.size(); pos += 7) {
@@ -317,8 +301,7 @@ TEST(Codecs, Base16AndBase32DecodeLowerCaseLikeUpperCase)
     }
 }
 
-// Every block writes all its bytes; the count drops one per padding step of
-// each block, wherever the block stands.
+// The count drops one per padding step of each block, wherever it stands.
 struct Padded {
     const char *codec;
     const char *text;

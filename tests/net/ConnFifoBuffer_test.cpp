@@ -17,11 +17,7 @@ public:
     void HandleMessage(CConnection *, void const *, uint32_t) override {}
     void OnConnect(CConnection *, bool) override {}
     void OnError(CConnection *, Error, int) override {}
-    char const *GetHandlerName() const override
-    {
-        ++nameCalls;
-        return "Zone";
-    }
+    char const *GetHandlerName() const override { return ++nameCalls, "Zone"; }
     mutable int nameCalls = 0;
 };
 
@@ -41,7 +37,7 @@ protected:
     }
     void TearDown() override
     {
-        queue.clear();
+        queue.clear();  // before the thresholds are restored
         CConnection::setOutBufferExpandSize(m_savedBundleSize);
         CConnection::setOutboundSizeWarning(m_savedWarning);
         LogCaptureTest::TearDown();
@@ -50,16 +46,19 @@ protected:
     // Appends until the queue holds `bundles` bundles of the default size.
     void growTo(int bundles)
     {
-        std::vector<char> chunk(10000, 'q');
         while (queue.getBundleCount() < bundles)
-            queue.append(chunk.data(), static_cast<int>(chunk.size()));
+            append(queue, 10000);
         ASSERT_EQ(queue.getBundleCount(), bundles);
     }
-
-    static std::string increased(int bytes)
+    static void append(CConnFifoBuffer &fifo, int bytes)
     {
-        return "WARNING Network: Outbound queue capacity increased to " + std::to_string(bytes) +
-               " bytes on Zone to 0.0.0.0:0";
+        std::vector<char> chunk(static_cast<size_t>(bytes), 'q');
+        fifo.append(chunk.data(), bytes);
+    }
+    static std::string increased(int bytes, char const *name = "Zone")
+    {
+        return "WARNING Network: Outbound queue capacity increased to " + std::to_string(bytes) + " bytes on " +
+               name + " to 0.0.0.0:0";
     }
     static constexpr char const *kEmptied = "WARNING Network: Outbound queue capacity emptied on Zone to 0.0.0.0:0";
 
@@ -82,12 +81,12 @@ TEST_F(ConnFifoBufferTest, WarnsAtEightAndSixteenBundlesAndOnceWhenEmptied)
     EXPECT_TRUE(texts().empty());
     growTo(8);
     EXPECT_EQ(texts(), Lines{increased(80000)});
+    EXPECT_EQ(lines().back().severity, LogSev_Warning);
+    EXPECT_EQ(lines().back().channel, Log_Network);
     growTo(15);
     EXPECT_EQ(texts().size(), 1u);
     growTo(16);
     EXPECT_EQ(texts(), (Lines{increased(80000), increased(160000)}));
-    ASSERT_EQ(lines().back().severity, LogSev_Warning);
-    ASSERT_EQ(lines().back().channel, Log_Network);
 
     clearLines();
     queue.clearBytes(queue.getByteCount() - 1);  // down to one bundle: no line
@@ -106,7 +105,7 @@ TEST_F(ConnFifoBufferTest, WarnsAtEightAndSixteenBundlesAndOnceWhenEmptied)
     EXPECT_EQ(texts(), Lines{kEmptied});
 }
 
-TEST_F(ConnFifoBufferTest, DoublingContinuesAndShrinkingDoesNotWarn)
+TEST_F(ConnFifoBufferTest, DoublingContinuesOnCapacityAndShrinkingDoesNotWarn)
 {
     growTo(33);
     EXPECT_EQ(texts(), (Lines{increased(80000), increased(160000), increased(320000)}));
@@ -118,19 +117,22 @@ TEST_F(ConnFifoBufferTest, DoublingContinuesAndShrinkingDoesNotWarn)
     EXPECT_TRUE(texts().empty());
     growTo(64);
     EXPECT_EQ(texts(), Lines{increased(640000)});
+
+    // Capacity, not bytes held, is measured.
+    queue.clear();
+    clearLines();
+    CConnection::setOutboundSizeWarning(25000);
+    append(queue, 20001);  // 20001 bytes, 30000 capacity
+    EXPECT_EQ(texts(), Lines{increased(30000)});
 }
 
 TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendOnly)
 {
     CConnection::setOutBufferExpandSize(500);
     EXPECT_EQ(queue.getBundleSize(), 0);
-    char byte = 'a';
-    queue.append(&byte, 1);
-    EXPECT_EQ(queue.getBundleSize(), 500);
-
+    append(queue, 1);
     CConnection::setOutBufferExpandSize(700);
-    std::vector<char> bytes(1499, 'b');
-    queue.append(bytes.data(), 1499);
+    append(queue, 1499);
     EXPECT_EQ(queue.getBundleSize(), 500);
     EXPECT_EQ(queue.getBundleCount(), 3);
     int len = 0;
@@ -139,17 +141,9 @@ TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendOnly)
 
     // Emptied and cleared, it keeps its size.
     queue.clear();
-    queue.append(bytes.data(), 600);
+    append(queue, 600);
     EXPECT_EQ(queue.getBundleSize(), 500);
     EXPECT_EQ(queue.getBundleCount(), 2);
-}
-
-TEST_F(ConnFifoBufferTest, CapacityNotBytesHeldIsMeasured)
-{
-    CConnection::setOutboundSizeWarning(25000);
-    std::vector<char> bytes(20001, 'c');
-    queue.append(bytes.data(), 20001);  // 20001 bytes, 30000 capacity
-    EXPECT_EQ(texts(), Lines{increased(30000)});
 }
 
 TEST_F(ConnFifoBufferTest, NamesAreBuiltOnlyForLinesWritten)
@@ -171,16 +165,14 @@ TEST_F(ConnFifoBufferTest, NoHandlerOrNoConnection)
     conn.SetMessageHandler(nullptr);
     growTo(8);
     CConnFifoBuffer orphan;
-    std::vector<char> bytes(80000, 'd');
-    orphan.append(bytes.data(), 80000);
-    EXPECT_EQ(texts(), (Lines{"WARNING Network: Outbound queue capacity increased to 80000 bytes on Unhandled to 0.0.0.0:0",
-                              "WARNING Network: Outbound queue capacity increased to 80000 bytes on Unhandled to 0.0.0.0:0"}));
+    append(orphan, 80000);
+    EXPECT_EQ(texts(), (Lines{increased(80000, "Unhandled"), increased(80000, "Unhandled")}));
     // Destroyed while warned: returned to the pool without a line.
     int free = 0;
     {
         CConnFifoBuffer doomed;
         doomed.setConn(&conn);
-        doomed.append(bytes.data(), 80000);
+        append(doomed, 80000);
         clearLines();
         free = CBundleManager::getInstance()->getFreeBundleCount();
     }
@@ -190,15 +182,14 @@ TEST_F(ConnFifoBufferTest, NoHandlerOrNoConnection)
 
 TEST_F(ConnFifoBufferTest, SteadyStateAllocatesNothing)
 {
-    std::vector<char> message(1234, 'm');
     for (int i = 0; i < 100; ++i)
-        queue.append(message.data(), 1234);
+        append(queue, 1234);
     queue.clear();
     int total = CBundleManager::getInstance()->getTotalBundleCount();
     int free = CBundleManager::getInstance()->getFreeBundleCount();
     for (int round = 0; round < 30; ++round) {
         for (int i = 0; i < 100; ++i)
-            queue.append(message.data(), 1234);
+            append(queue, 1234);
         while (!queue.isEmpty()) {
             int len = 0;
             queue.getFirstBundle(nullptr, &len);
