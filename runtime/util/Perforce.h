@@ -1,0 +1,20 @@
+#pragma once
+
+#include "../Export.h"
+
+// Source-control commands through the Perforce command-line client, tried at
+// "C:\Program Files\Perforce\p4.exe" and then at
+// "C:\Program Files (x86)\Perforce\p4.exe". The client's output goes into the
+// log (spawnWithLoggedOutput); an exit code of 0 is success. When both
+// locations fail, one error line names the command and the file.
+
+// p4 edit "fileName": true when it succeeded.
+SHAREDLIB_API bool PerforceCheckoutFile(char const *fileName);
+// p4 revert "fileName".
+SHAREDLIB_API void PerforceRevertFile(char const *fileName);
+// p4 delete "fileName".
+SHAREDLIB_API void PerforceDeleteFile(char const *fileName);
+// p4 add "fileName".
+SHAREDLIB_API void PerforceAddFile(char const *fileName);
+// p4 add with the text as it comes (options, several names).
+SHAREDLIB_API void PerforceAddFileNoQuotes(char const *arguments);

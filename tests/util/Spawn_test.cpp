@@ -1,0 +1,416 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <SharedLib/enums/Log.h>
+#include <SharedLib/platform/ChildProcess.h>
+#include <SharedLib/platform/DriveMap.h>
+#include <SharedLib/platform/FileSystem.h>
+#include <SharedLib/platform/LastError.h>
+#include <SharedLib/progress/Progress.h>
+#include <SharedLib/util/Perforce.h>
+#include <SharedLib/util/Spawn.h>
+
+#include "support/LogCapture.h"
+#include "support/TempDirectory.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------
+// Windows command lines
+// ---------------------------------------------------------------------------
+
+TEST(SplitCommandLine, FollowsTheRuntimeQuotingRules)
+{
+    struct Case {
+        char const *line;
+        Strings arguments;
+    };
+    Case const cases[] = {
+        {"p4 edit \"a b.txt\" ", {"p4", "edit", "a b.txt"}},
+        {"  prog\ta   b ", {"prog", "a", "b"}},
+        {"\"c:\\Program Files\\p4.exe\" x", {"c:\\Program Files\\p4.exe", "x"}},
+        {"prog a\\\\b c\\d", {"prog", "a\\\\b", "c\\d"}},         // lone backslashes stay
+        {"prog a\\\"b", {"prog", "a\"b"}},                        // \" is a quote
+        {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},                // \\" is \ and a group
+        {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},                  // \\\" is \ and a quote
+        {"prog \"\" x", {"prog", "", "x"}},                      // an empty argument
+        {"prog \"a\"\"b\" c", {"prog", "a\"b", "c"}},             // "" inside quotes
+        {"prog \"unterminated arg", {"prog", "unterminated arg"}},
+        {"pro\"g x\"\\ y", {"prog x\\", "y"}},                    // the name never escapes
+        {"prog a\"b c\"d", {"prog", "ab cd"}},
+        {"", {}},
+        {"   ", {}},
+    };
+    for (auto const &c : cases)
+        EXPECT_EQ(platform::SplitCommandLine(c.line), c.arguments) << c.line;
+    EXPECT_TRUE(platform::SplitCommandLine(nullptr).empty());
+}
+
+TEST(HostProgramPath, MapsWindowsPathsOnly)
+{
+    TempDirectory dir;
+    platform::MapDrive('q', dir.host().string());
+    EXPECT_EQ(platform::HostProgramPath("q:\\tool.sh"), (dir.host() / "tool.sh").string());
+    EXPECT_EQ(platform::HostProgramPath("/bin/sh"), "/bin/sh");
+    EXPECT_EQ(platform::HostProgramPath("bin\\tool"), "bin/tool");
+    platform::ResetDriveMap();
+    EXPECT_EQ(platform::HostProgramPath("q:\\tool.sh"), "");
+}
+
+// ---------------------------------------------------------------------------
+// The child process
+// ---------------------------------------------------------------------------
+
+// Everything the child writes, until it ends (bounded by the test's timeout).
+std::string collect(platform::ChildProcess &child, int32_t &exitCode)
+{
+    std::string output;
+    char buffer[4096];
+    for (;;) {
+        auto const result = child.Wait(1000);
+        int32_t got;
+        while ((got = child.Read(buffer, sizeof buffer)) > 0)
+            output.append(buffer, static_cast<size_t>(got));
+        if (result == platform::ChildProcess::WaitResult::Exited ||
+            result == platform::ChildProcess::WaitResult::Failed)
+            break;
+    }
+    EXPECT_TRUE(child.GetExitCode(exitCode));
+    return output;
+}
+
+TEST(ChildProcess, OutputAndErrorShareOnePipeAndStdinIsEmpty)
+{
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start("/bin/sh", "sh -c \"echo out; echo err >&2; cat; exit 7\""));
+    int32_t code = 0;
+    EXPECT_EQ(collect(child, code), "out\nerr\n");
+    EXPECT_EQ(code, 7);
+}
+
+TEST(ChildProcess, RunsInTheGivenWorkingDirectory)
+{
+    TempDirectory dir;
+    std::string before;
+    ASSERT_TRUE(platform::GetWorkingDirectory(before));
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start("/bin/sh", "sh -c pwd", dir.windows().c_str()));
+    int32_t code = -1;
+    std::string const output = collect(child, code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(std::filesystem::path(output.substr(0, output.size() - 1)), std::filesystem::canonical(dir.host()));
+    std::string after;
+    ASSERT_TRUE(platform::GetWorkingDirectory(after));
+    EXPECT_EQ(after, before);
+}
+
+TEST(ChildProcess, SignalEndIsReportedAndMissingProgramsFail)
+{
+    platform::ChildProcess killed;
+    ASSERT_TRUE(killed.Start("/bin/sh", "sh -c \"kill -9 $$\""));
+    int32_t code = 0;
+    collect(killed, code);
+    EXPECT_EQ(code, 128 + 9);
+
+    platform::ChildProcess missing;
+    EXPECT_FALSE(missing.Start("/nonexistent/program", "program"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(missing.Wait(0), platform::ChildProcess::WaitResult::Failed);
+    EXPECT_FALSE(missing.GetExitCode(code));
+
+    platform::ChildProcess unmapped;
+    EXPECT_FALSE(unmapped.Start("k:\\nothing\\here.exe", "here"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
+
+    // Without a program name the first argument is searched on the PATH.
+    platform::ChildProcess searched;
+    ASSERT_TRUE(searched.Start(nullptr, "sh -c \"exit 5\""));
+    collect(searched, code);
+    EXPECT_EQ(code, 5);
+}
+
+TEST(ChildProcess, WaitTimesOutWhileTheChildIsQuiet)
+{
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start("/bin/sh", "sh -c \"sleep 0.3\""));
+    auto const start = std::chrono::steady_clock::now();
+    EXPECT_EQ(child.Wait(50), platform::ChildProcess::WaitResult::Timeout);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    EXPECT_FALSE(child.HasExited());
+    int32_t code = 0;
+    EXPECT_TRUE(child.GetExitCode(code));
+    EXPECT_EQ(code, platform::ChildProcess::kStillActive);
+    collect(child, code);
+    EXPECT_EQ(code, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Spawning with the output in the log
+// ---------------------------------------------------------------------------
+
+// The spawning functions log through debuglog, which reaches the DB target.
+std::vector<CapturedLine> g_dbLines;
+void dbLine(LogItemSeverityLevel severity, int channel, char const *text, int headerLength, char const *file)
+{
+    g_dbLines.push_back(CapturedLine{severity, channel, text, headerLength, file != nullptr ? file : ""});
+}
+
+class RecordingWindow : public CProgressWindow {
+public:
+    void start() override { ++starts; }
+    void refresh() override {}
+    void setStatus(char const *) override {}
+    void setValue(float fraction) override { values.push_back(fraction); }
+    void setOverrun(bool value) override
+    {
+        overrun = value;
+        overruns += value;
+    }
+    bool isOverrun() override { return overrun; }
+    void pulse() override { ++pulses; }
+    void finish() override { ++finishes; }
+
+    std::vector<float> values;
+    bool overrun = false;
+    int starts = 0, finishes = 0, pulses = 0, overruns = 0;
+};
+
+class SpawnTest : public LogCaptureTest {
+protected:
+    void SetUp() override
+    {
+        LogCaptureTest::SetUp();
+        g_dbLines.clear();
+        logger().setLogLocationMask(LogLocation_DB | LogLocation_Console);
+        logger().setDBLogFunction(dbLine);
+        CProgressWindow::g_pWindow = &window;
+    }
+    void TearDown() override
+    {
+        CProgressWindow::g_pWindow = nullptr;
+        platform::ResetDriveMap();
+        LogCaptureTest::TearDown();
+    }
+
+    // The logged texts after the line header.
+    static Strings logged()
+    {
+        Strings result;
+        for (auto const &line : g_dbLines)
+            result.push_back(line.text.substr(static_cast<size_t>(line.headerLength)));
+        return result;
+    }
+
+    static int32_t spawn(char const *program, std::string commandLine)
+    {
+        return spawnWithLoggedOutput(program, commandLine.data());
+    }
+
+    RecordingWindow window;
+};
+
+TEST_F(SpawnTest, QuietChildGivesItsExitCodeAndOnlyTheCommandLine)
+{
+    EXPECT_EQ(spawn("/bin/sh", "sh -c \"exit 3\""), 3);
+    EXPECT_EQ(logged(), Strings{"sh -c \"exit 3\""});
+    ASSERT_FALSE(g_dbLines.empty());
+    EXPECT_EQ(g_dbLines[0].severity, LogSev_Info);
+    EXPECT_EQ(g_dbLines[0].channel, Log_Generic);
+    EXPECT_EQ(window.starts, 1);
+    EXPECT_EQ(window.finishes, 1);
+}
+
+TEST_F(SpawnTest, OutputIsLoggedInChunksOfAtMostAThousandBytes)
+{
+    EXPECT_EQ(spawn("/bin/sh", "sh -c \"printf '%2500s' '' | tr ' ' x; echo; echo tail >&2\""), 0);
+    Strings const lines = logged();
+    ASSERT_GE(lines.size(), 4u);
+    std::string joined;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_LE(lines[i].size(), 1000u);
+        joined += lines[i];
+    }
+    EXPECT_EQ(joined, std::string(2500, 'x') + "\ntail\n");
+}
+
+TEST_F(SpawnTest, ProgressMovesByTenthsWhileTheChildIsSilent)
+{
+    auto const start = std::chrono::steady_clock::now();
+    EXPECT_EQ(spawn("/bin/sh", "sh -c \"sleep 0.45\""), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_EQ(logged().size(), 1u);
+    // 0 at creation, then the start of each step: 0, 0.1, 0.2, ...
+    ASSERT_GE(window.values.size(), 4u);
+    EXPECT_EQ(window.values[0], 0.0f);
+    EXPECT_EQ(window.values[1], 0.0f);
+    EXPECT_FLOAT_EQ(window.values[2], 0.1f);
+    EXPECT_FLOAT_EQ(window.values[3], 0.2f);
+    EXPECT_EQ(window.finishes, 1);
+}
+
+TEST_F(SpawnTest, LongWaitOverrunsThenPulses)
+{
+    EXPECT_EQ(spawn("/bin/sh", "sh -c \"sleep 1.8\""), 0);
+    EXPECT_EQ(window.overruns, 1);
+    EXPECT_GE(window.pulses, 1);
+    EXPECT_LE(window.values.size(), 12u);
+}
+
+TEST_F(SpawnTest, MegabytesOfOutputAreLoggedCompletelyInBoundedTime)
+{
+    constexpr size_t kBytes = 4 * 1000 * 1000;
+    auto const start = std::chrono::steady_clock::now();
+    EXPECT_EQ(spawn("/bin/sh", "sh -c \"yes 0123456789abcdefghi | head -c " + std::to_string(kBytes) + "\""), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    Strings const lines = logged();
+    size_t total = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        ASSERT_LE(lines[i].size(), 1000u);
+        total += lines[i].size();
+    }
+    EXPECT_EQ(total, kBytes);
+    EXPECT_GE(lines.size(), kBytes / 1000 + 1);
+}
+
+TEST_F(SpawnTest, ProgramThatCannotStartGivesMinusOne)
+{
+    std::string before;
+    ASSERT_TRUE(platform::GetWorkingDirectory(before));
+    EXPECT_EQ(spawn("z:\\nonexistent\\tool.exe", "tool -x"), -1);
+    EXPECT_EQ(logged(), (Strings{"tool -x", "spawnWithLoggedOutput: Failed to execute \"z:\\nonexistent\\tool.exe\" "
+                                            "with command line \"tool -x\"."}));
+    EXPECT_EQ(g_dbLines.back().severity, LogSev_Error);
+    // No progress was created.
+    EXPECT_EQ(window.starts, 0);
+    EXPECT_TRUE(window.values.empty());
+    std::string after;
+    ASSERT_TRUE(platform::GetWorkingDirectory(after));
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(SpawnTest, PartsAreJoinedEachWithASpace)
+{
+    EXPECT_EQ(spawnWithLoggedOutputV("/bin/echo", "echo", "edit", "\"a  b.txt\"", static_cast<char const *>(nullptr)),
+              0);
+    EXPECT_EQ(logged(), (Strings{"echo edit \"a  b.txt\" ", "edit a  b.txt\n"}));
+
+    g_dbLines.clear();
+    std::string const huge(40000, 'a');
+    EXPECT_EQ(spawnWithLoggedOutputV("/bin/echo", "echo", huge.c_str(), static_cast<char const *>(nullptr)), -1);
+    EXPECT_EQ(window.starts, 1);  // only the first call ran a child
+}
+
+TEST_F(SpawnTest, ProgramIsFoundThroughTheDriveMap)
+{
+    TempDirectory dir;
+    {
+        std::ofstream script(dir.host() / "Tool.sh");
+        script << "#!/bin/sh\necho \"args:$1|$2\"\nexit 4\n";
+    }
+    ::chmod((dir.host() / "Tool.sh").c_str(), 0755);
+    platform::MapDrive('q', dir.host().string());
+    EXPECT_EQ(spawn("Q:\\TOOL.SH", "tool \"one two\" three"), 4);
+    EXPECT_EQ(logged(), (Strings{"tool \"one two\" three", "args:one two|three\n"}));
+}
+
+// ---------------------------------------------------------------------------
+// The Perforce client
+// ---------------------------------------------------------------------------
+
+class PerforceTest : public SpawnTest {
+protected:
+    void SetUp() override
+    {
+        SpawnTest::SetUp();
+        platform::MapDrive('c', dir.host().string());
+    }
+
+    // A stand-in client that reports its arguments and exits with the code.
+    void placeClient(char const *folder, char const *name, int exitCode)
+    {
+        std::filesystem::path const directory = dir.host() / folder / "Perforce";
+        std::filesystem::create_directories(directory);
+        std::filesystem::path const file = directory / "p4.exe";
+        {
+            std::ofstream script(file);
+            script << "#!/bin/sh\nprintf '%s\\n' \"" << name << " $*\"\nexit " << exitCode << "\n";
+        }
+        ::chmod(file.c_str(), 0755);
+    }
+
+    static Strings output()
+    {
+        Strings lines = logged();
+        Strings result;
+        for (auto const &line : lines)
+            if (line.rfind("p4 ", 0) != 0)
+                result.push_back(line);
+        return result;
+    }
+
+    TempDirectory dir;
+};
+
+TEST_F(PerforceTest, FirstLocationThatSucceedsIsTheLast)
+{
+    placeClient("Program Files", "first", 0);
+    placeClient("Program Files (x86)", "second", 0);
+    EXPECT_TRUE(PerforceCheckoutFile("data\\a b.txt"));
+    EXPECT_EQ(logged(), (Strings{"p4 edit \"data\\a b.txt\" ", "first edit data\\a b.txt\n"}));
+}
+
+TEST_F(PerforceTest, FailingFirstClientFallsBackToTheSecond)
+{
+    placeClient("Program Files", "first", 1);
+    placeClient("Program Files (x86)", "second", 0);
+    PerforceRevertFile("x.txt");
+    EXPECT_EQ(output(), (Strings{"first revert x.txt\n", "second revert x.txt\n"}));
+    g_dbLines.clear();
+    PerforceAddFileNoQuotes("-t text a.txt b.txt");
+    EXPECT_EQ(output(), (Strings{"first add -t text a.txt b.txt\n", "second add -t text a.txt b.txt\n"}));
+}
+
+TEST_F(PerforceTest, BothFailingIsReportedOnce)
+{
+    placeClient("Program Files (x86)", "second", 2);  // the first is missing
+    EXPECT_FALSE(PerforceCheckoutFile("x.txt"));
+    Strings lines = logged();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("Failed to run 'p4 edit x.txt': ", 0), 0u) << lines.back();
+    EXPECT_EQ(g_dbLines.back().severity, LogSev_Error);
+    int failures = 0;
+    for (auto const &line : lines)
+        failures += line.rfind("Failed to run", 0) == 0;
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(output(), (Strings{"spawnWithLoggedOutput: Failed to execute \"C:\\Program Files\\Perforce\\p4.exe\" "
+                                 "with command line \"p4 edit \"x.txt\" \".",
+                                 "second edit x.txt\n", lines.back()}));
+
+    g_dbLines.clear();
+    PerforceDeleteFile("y.txt");
+    PerforceAddFile("z.txt");
+    lines = logged();
+    EXPECT_EQ(lines[lines.size() - 1].rfind("Failed to run 'p4 add z.txt': ", 0), 0u);
+}
+
+TEST_F(PerforceTest, OverlongNameIsRefusedWithoutRunning)
+{
+    placeClient("Program Files", "first", 0);
+    std::string const name(2046, 'n');
+    EXPECT_FALSE(PerforceCheckoutFile(name.c_str()));
+    EXPECT_EQ(logged().size(), 1u);
+    EXPECT_EQ(window.starts, 0);
+    std::string const fits(2045, 'n');
+    EXPECT_TRUE(PerforceCheckoutFile(fits.c_str()));
+}
+
+}  // namespace
