@@ -4,6 +4,7 @@
 
 #include "Export.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/Clock.h"
 #include "platform/Debugger.h"
 #include "platform/DriveMap.h"
@@ -15,6 +16,7 @@
 #include "platform/MessageBox.h"
 #include "platform/NamedPipe.h"
 #include "platform/Process.h"
+#include "platform/ServiceControl.h"
 #include "platform/Socket.h"
 #include "platform/SocketEvents.h"
 #include "platform/System.h"
@@ -59,5 +61,12 @@
 #include "util/Conversions.h"
 #include "util/Desktop.h"
 #include "util/GamePath.h"
+#include "util/MathHelpers.h"
 #include "util/MemoryMap.h"
+#include "util/Perforce.h"
 #include "util/Processors.h"
+#include "util/Spawn.h"
+
+#include "service/ServiceManager.h"
+
+#include "progress/Progress.h"
