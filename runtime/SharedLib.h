@@ -40,6 +40,7 @@
 #include "serialize/CharVector.h"
 #include "serialize/Md5.h"
 #include "serialize/PackedData.h"
+#include "serialize/Version.h"
 
 #include "encode/Base16.h"
 #include "encode/Base32.h"

@@ -255,3 +255,33 @@ int Dump(Arguments const &arguments)
 }
 
 }  // namespace tool
+
+namespace tool {
+
+int VersionOf(Arguments const &arguments)
+{
+    if (arguments.size() != 1 || arguments[0] == "--help" || arguments[0] == "-h") {
+        std::printf("usage: sharedtool version FILE\n  Prints the file version in the version resource of a Windows "
+                    "executable or library (FILE may be a Windows path such as z:\\\\srv\\\\game\\\\zone.exe).\n");
+        return arguments.size() == 1 ? 0 : 2;
+    }
+    Logger logger("sharedtool", nullptr);
+    logger.setLogLocationMask(LogLocation_Console);
+    logger.setConsoleLogFunction([](LogItemSeverityLevel, int, char const *text, int, char const *) {
+        std::fprintf(stderr, "sharedtool: %s\n", text);
+    });
+    logger.setUseDialogs(false);
+    theLogger = &logger;
+    // A host path is reached through the z: drive.
+    std::string path = arguments[0];
+    if (!path.empty() && path[0] == '/')
+        path = "z:" + path;
+    Version version = Version::find(path.c_str());
+    theLogger = nullptr;
+    if (!version.isValid())
+        return 1;
+    std::printf("%u.%u.%u.%u\n", version.getMajor(), version.getMinor(), version.getMinor2(), version.getBuild());
+    return 0;
+}
+
+}  // namespace tool

@@ -17,6 +17,7 @@ int Decode(Arguments const &arguments);
 int Enum(Arguments const &arguments);
 int Dump(Arguments const &arguments);
 int Run(Arguments const &arguments);
+int VersionOf(Arguments const &arguments);
 
 // One line on standard error, "sharedtool: ...".
 int Fail(int status, std::string const &message);

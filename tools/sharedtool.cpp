@@ -22,6 +22,7 @@ const Command kCommands[] = {
     {"decode", "bytes of Base16/32/64 text", tool::Decode},
     {"enum", "look up an Error, Event, Log, Msg or DBType value or name", tool::Enum},
     {"dump", "show a saved packet item by item", tool::Dump},
+    {"version", "the file version of a Windows executable or library", tool::VersionOf},
     {"run", "run a command, its output into a numbered log file", tool::Run},
 };
 
