@@ -2,9 +2,11 @@
 // each carrying 16 messages of 62 bytes (with their 2-byte lengths, exactly
 // 1024 bytes), from one endpoint to another, with one thread driving both.
 //
-// SharedLib: the sender builds a CCharVectorList of 512 messages per burst
-// and calls SendMultiMsg until it returns false (one datagram per call); the
-// receiver's Pulse reads and delivers, its handler counts the messages.
+// SharedLib, two ways: the sender builds a CCharVectorList of 512 messages
+// per burst and calls SendMultiMsg until it returns false (one datagram per
+// call); or it packs each datagram itself into a reused CCharVector and calls
+// SendDgramMessageRaw. The receiver's Pulse reads and delivers, its handler
+// counts the messages.
 //
 // ENet, unsequenced (unreliable) packets, two ways: the same 16 messages
 // packed by the caller into one 1024-byte packet per datagram (32 queued,

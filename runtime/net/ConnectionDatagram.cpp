@@ -165,9 +165,11 @@ bool CConnection::SendMultiMsg(CCharVectorList *messages, uint32_t ip, uint16_t 
 {
     if (messages == nullptr || messages->empty())
         return false;
-    initUDPPacketBuffer();
-    // The messages are appended as AddDataToDgramPacket would, straight into
-    // the reserved room; the datagram is cut to its length before sending.
+    if (m_udpPacket == nullptr)
+        initUDPPacketBuffer();
+    // The messages are laid out as AddDataToDgramPacket would append them,
+    // written straight over the whole room (only bytes never used before
+    // are zeroed first); the datagram is cut to its length before sending.
     CCharVector &packet = *m_udpPacket;
     const size_t room = s_maxUDPPacketSize;
     packet.resize(room);
