@@ -106,22 +106,9 @@ void CConnection::InitStream(const std::string &address)
 void CConnection::InitStream(uint32_t ip, uint16_t port)
 {
     static const char *const where = "CConnection::InitStream";
-    platform::SOCKET s = platform::CreateSocket(platform::SOCK_STREAM_);
-    if (s == platform::INVALID_SOCKET) {
-        SetError(static_cast<int>(platform::WSAGetLastError()), "socket", where, true);
+    platform::SOCKET s = openBoundSocket(platform::SOCK_STREAM_, 0, where, false);
+    if (s == platform::INVALID_SOCKET)
         return;
-    }
-    if (!SetSocketBlockingFlag(s, false)) {
-        platform::closesocket(s);
-        SetError(platform::WSAEOPNOTSUPP, "SetSocketBlockingFlag", where, true);
-        return;
-    }
-    if (platform::BindSocket(s, 0, 0) != 0) {
-        int error = static_cast<int>(platform::WSAGetLastError());
-        platform::closesocket(s);
-        SetError(error, "bind", where, true);
-        return;
-    }
     uint16_t localPort = 0;
     if (platform::GetSocketName(s, nullptr, &localPort) != 0) {
         int error = static_cast<int>(platform::WSAGetLastError());
@@ -150,6 +137,28 @@ void CConnection::InitAccepted(unsigned int socket, uint32_t ip, uint16_t port)
     m_state = Connected;
     m_socket = socket;
     m_connectTime = GetSecondsSinceEpoch();
+}
+
+unsigned int CConnection::openBoundSocket(int type, uint16_t port, const char *where, bool busyPortIsInfo)
+{
+    platform::SOCKET s = platform::CreateSocket(type);
+    if (s == platform::INVALID_SOCKET) {
+        SetError(static_cast<int>(platform::WSAGetLastError()), "socket", where, true);
+        return platform::INVALID_SOCKET;
+    }
+    if (!SetSocketBlockingFlag(s, false)) {
+        platform::closesocket(s);
+        SetError(platform::WSAEOPNOTSUPP, "SetSocketBlockingFlag", where, true);
+        return platform::INVALID_SOCKET;
+    }
+    if (platform::BindSocket(s, 0, port) != 0) {
+        int error = static_cast<int>(platform::WSAGetLastError());
+        platform::closesocket(s);
+        bool quiet = busyPortIsInfo && error == static_cast<int>(platform::WSAEADDRINUSE);
+        SetError(error, "bind", where, !quiet);
+        return platform::INVALID_SOCKET;
+    }
+    return s;
 }
 
 void CConnection::attachStreamSocket(unsigned int socket, const char *kind, const char *where)

@@ -179,6 +179,10 @@ protected:
     void DiscardInbound();
     void LogSocketEventError(platform::WSANETWORKEVENTS const &events);
 
+    // A non-blocking socket bound to any local address and the port; on
+    // failure the error is recorded (a busy port at info when asked) and the
+    // result is the invalid socket.
+    unsigned int openBoundSocket(int type, uint16_t port, const char *where, bool busyPortIsInfo);
     // Creates the event, selects the stream events and logs the takeover.
     void attachStreamSocket(unsigned int socket, const char *kind, const char *where);
 

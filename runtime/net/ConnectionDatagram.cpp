@@ -69,23 +69,10 @@ void CConnection::InitDatagramListen(uint16_t port, uint32_t tries)
 void CConnection::InitDatagramListen(uint16_t port)
 {
     static const char *const where = "CConnection::InitDatagramListen";
-    platform::SOCKET s = platform::CreateSocket(platform::SOCK_DGRAM_);
-    if (s == platform::INVALID_SOCKET) {
-        SetError(static_cast<int>(platform::WSAGetLastError()), "socket", where, true);
+    // A busy port is common (the caller may try the next one): info only.
+    platform::SOCKET s = openBoundSocket(platform::SOCK_DGRAM_, port, where, true);
+    if (s == platform::INVALID_SOCKET)
         return;
-    }
-    if (!SetSocketBlockingFlag(s, false)) {
-        platform::closesocket(s);
-        SetError(platform::WSAEOPNOTSUPP, "SetSocketBlockingFlag", where, true);
-        return;
-    }
-    if (platform::BindSocket(s, 0, port) != 0) {
-        int error = static_cast<int>(platform::WSAGetLastError());
-        platform::closesocket(s);
-        // A busy port is common (the caller may try the next one): info only.
-        SetError(error, "bind", where, error != static_cast<int>(platform::WSAEADDRINUSE));
-        return;
-    }
     uint16_t localPort = port;
     if (port == 0 && platform::GetSocketName(s, nullptr, &localPort) != 0) {
         int error = static_cast<int>(platform::WSAGetLastError());

@@ -319,6 +319,19 @@ EventRegistry &registry()
 }  // namespace
 
 namespace posix {
+namespace {
+
+// Runs change on the descriptor's record, if it has one, under the lock.
+template <typename Change>
+void changeRecord(int fd, Change change)
+{
+    EventRegistry &r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (SocketRecord *record = r.find(fd))
+        change(r, *record);
+}
+
+}  // namespace
 
 void NoteSocketCreated(int fd, bool stream, bool accepted)
 {
@@ -348,12 +361,10 @@ void NoteSocketClosing(int fd)
 
 void NoteConnectStarted(int fd)
 {
-    EventRegistry &r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    if (SocketRecord *record = r.find(fd)) {
-        record->connectPending = true;
-        r.growInterest(*record);
-    }
+    changeRecord(fd, [](EventRegistry &r, SocketRecord &record) {
+        record.connectPending = true;
+        r.growInterest(record);
+    });
 }
 
 ConnectOutcome ConnectState(int fd)
@@ -370,28 +381,20 @@ ConnectOutcome ConnectState(int fd)
 
 void NoteConnected(int fd)
 {
-    EventRegistry &r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    if (SocketRecord *record = r.find(fd))
-        record->established = true;
+    changeRecord(fd, [](EventRegistry &, SocketRecord &record) { record.established = true; });
 }
 
 void NoteConnectFailed(int fd)
 {
-    EventRegistry &r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    if (SocketRecord *record = r.find(fd))
-        record->connectFailed = true;
+    changeRecord(fd, [](EventRegistry &, SocketRecord &record) { record.connectFailed = true; });
 }
 
 void NoteListening(int fd)
 {
-    EventRegistry &r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    if (SocketRecord *record = r.find(fd)) {
-        record->listening = true;
-        r.growInterest(*record);
-    }
+    changeRecord(fd, [](EventRegistry &r, SocketRecord &record) {
+        record.listening = true;
+        r.growInterest(record);
+    });
 }
 
 void NoteInputConsumed(int fd)
@@ -410,12 +413,10 @@ void NoteInputConsumed(int fd)
 
 void NoteSendBlocked(int fd)
 {
-    EventRegistry &r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    if (SocketRecord *record = r.find(fd)) {
-        record->writeArmed.store(true);
-        r.growInterest(*record);
-    }
+    changeRecord(fd, [](EventRegistry &r, SocketRecord &record) {
+        record.writeArmed.store(true);
+        r.growInterest(record);
+    });
 }
 
 }  // namespace posix
