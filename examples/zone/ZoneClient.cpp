@@ -94,7 +94,7 @@ void ZoneClient::OnConnect(CConnection *connection, bool connected)
 
 bool ZoneClient::CheckMessageSize(uint32_t size)
 {
-    return size <= kMessageSizeLimit;
+    return MessageSizeOfFrame(size) <= kDefaultMaxMessage;
 }
 
 void ZoneClient::OnError(CConnection *, Error code, int detail)

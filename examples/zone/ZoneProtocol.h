@@ -24,7 +24,15 @@ inline void SendToConnection(CConnection *connection, CPackedData &message)
         connection->SendMsg(message);
 }
 
-// Messages above this size are refused by both sides.
-constexpr uint32_t kMessageSizeLimit = 64 * 1024;
+// The largest message (its bytes, not counting the length prefix) either
+// side accepts unless told otherwise.
+constexpr uint32_t kDefaultMaxMessage = 1024 * 1024;
+
+// A size check is asked about whole frames: the message and its prefix, six
+// bytes for the long form that every message above 65532 bytes uses.
+inline uint32_t MessageSizeOfFrame(uint32_t frameSize)
+{
+    return frameSize <= 65534 ? frameSize - 2 : frameSize - 6;
+}
 
 }  // namespace zone

@@ -82,7 +82,7 @@ public:
     {
         // The sealed packet travels as a length and its bytes.
         uint32_t length = message.GetUint32();
-        if (!message.checkBounds(static_cast<int>(length)) || length > kMessageSizeLimit) {
+        if (!message.checkBounds(static_cast<int>(length)) || length > kDefaultMaxMessage) {
             g_events->OnSealedNote(GetConnection(), CPackedData(0));
             return;
         }

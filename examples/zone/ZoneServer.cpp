@@ -30,9 +30,10 @@ int ZoneServer::Open(uint16_t port, bool tryNextPorts)
 
 void ZoneServer::OnAccept(CListener *, CConnection *connection)
 {
-    connection->SetMessageHandler(this);
     Client &client = m_clients[connection];
     client.connection.reset(connection);
+    client.link = std::make_unique<ClientLink>(*this, *connection);
+    connection->SetMessageHandler(client.link.get());
     client.id = m_nextClientId++;
     m_loop.Add(connection);
     ++m_statistics.accepted;
@@ -88,7 +89,22 @@ void ZoneServer::OnConnect(CConnection *connection, bool connected)
 
 bool ZoneServer::CheckMessageSize(uint32_t size)
 {
-    return size <= kMessageSizeLimit;
+    return MessageSizeOfFrame(size) <= m_maxMessage;
+}
+
+bool ZoneServer::acceptFrame(CConnection &connection, uint32_t frameSize)
+{
+    uint32_t message = MessageSizeOfFrame(frameSize);
+    if (message <= m_maxMessage)
+        return true;
+    SHAREDLIB_LOG(LogSev_Warning, Log_Network,
+                  "ZoneServer: closing the connection from %s:%d: a message of %u bytes is above the limit of %u",
+                  connection.GetIpAsString().c_str(), connection.GetRemotePort(), message, m_maxMessage);
+    ++m_statistics.refused;
+    connection.Cleanup();
+    if (m_clients.count(&connection) != 0)
+        m_closed.insert(&connection);
+    return false;
 }
 
 void ZoneServer::OnError(CConnection *connection, Error code, int detail)

@@ -1,7 +1,7 @@
 // The zone demo: a zone server and scripted game clients built on SharedLib
 // exactly as the game's programs use it.
 //
-//   zone_demo server --port P [--log CHANNEL=LEVEL]... [--logs DIR]
+//   zone_demo server --port P [--max-message BYTES] [--log CHANNEL=LEVEL]... [--logs DIR]
 //   zone_demo client --connect HOST:PORT [--name NAME] [--moves N] [--log ...]
 //   zone_demo demo [--clients N] [--moves N]   a server and N clients on 127.0.0.1
 //
@@ -37,6 +37,7 @@ struct Options {
     std::string logs = "logs";
     int moves = 200;
     int clients = 4;
+    uint32_t maxMessage = zone::kDefaultMaxMessage;
     std::vector<std::string> levels;
 };
 
@@ -44,7 +45,7 @@ int usage(char const *why)
 {
     std::fprintf(stderr, "zone_demo: %s\n", why);
     std::fprintf(stderr,
-                 "usage: zone_demo server --port P [--log CHANNEL=LEVEL]... [--logs DIR]\n"
+                 "usage: zone_demo server --port P [--max-message BYTES] [--log CHANNEL=LEVEL]... [--logs DIR]\n"
                  "       zone_demo client --connect HOST:PORT [--name NAME] [--moves N] [--log CHANNEL=LEVEL]...\n"
                  "       zone_demo demo [--clients N] [--moves N]\n");
     return 2;
@@ -83,6 +84,14 @@ bool parse(int argc, char **argv, Options &options, std::string &error)
             options.levels.push_back(value);
         } else if (option == "--logs") {
             options.logs = value;
+        } else if (option == "--max-message") {
+            char *end = nullptr;
+            unsigned long bytes = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || bytes == 0 || bytes > UINT32_MAX - 6) {
+                error = "bad message size " + value;
+                return false;
+            }
+            options.maxMessage = static_cast<uint32_t>(bytes);
         } else {
             error = "unknown option " + option;
             return false;
@@ -99,6 +108,7 @@ int runServer(Options const &options)
     int status = 0;
     {
         zone::ZoneServer server;
+        server.SetMaxMessage(options.maxMessage);
         zone::Router().SetServer(&server);
         int error = server.Open(options.port, false);
         if (error != 0) {

@@ -52,7 +52,8 @@ CConnection::CConnection()
       m_failedFrameCounter(0),
       m_failedFrameLogInterval(10),
       m_ignorePackets(false),
-      m_udpPacket(nullptr)
+      m_udpPacket(nullptr),
+      m_liveness(new Liveness{0, true})
 {
     m_outbound.setConn(this);
     if (s_timerFreq == 0) {
@@ -65,6 +66,18 @@ CConnection::CConnection()
 CConnection::~CConnection()
 {
     Cleanup();
+    if (m_liveness->scopes == 0)
+        delete m_liveness;
+    else
+        m_liveness->alive = false;
+}
+
+void CConnection::addElapsedMs(uint32_t &total, int64_t from, int64_t to)
+{
+    if (to <= from)
+        return;  // a counter that did not move adds nothing
+    uint64_t ticksPerMs = s_timerFreq != 0 ? s_timerFreq : 1;
+    total += static_cast<uint32_t>(static_cast<uint64_t>(to - from) / ticksPerMs);
 }
 
 const char *CConnection::GetHandlerName() const
@@ -182,8 +195,10 @@ void CConnection::HandleConnectEvent(int error)
 {
     if (error == 0) {
         m_state = Connected;
+        CallScope scope(this);
         OnConnect(true);
-        m_connectTime = GetSecondsSinceEpoch();
+        if (!scope.gone())
+            m_connectTime = GetSecondsSinceEpoch();
         return;
     }
     SHAREDLIB_LOG(LogSev_Error, Log_Network, "%s to %s:%d: received a connect event with error %d", GetHandlerName(),
@@ -206,10 +221,14 @@ void CConnection::Cleanup()
                       GetIpAsString().c_str(), m_remotePort, static_cast<int>(m_socket));
         platform::shutdown(m_socket, platform::SD_BOTH);
         platform::closesocket(m_socket);
-    } else if (m_event != nullptr) {
-        // An event kept after a failed connect probe is released here.
-        platform::WSACloseEvent(m_event);
+    } else {
+        // What an error left open (the event after a failed connect probe,
+        // the socket after a datagram read error) is released here.
+        if (m_event != nullptr)
+            platform::WSACloseEvent(m_event);
         m_event = nullptr;
+        if (m_socket != platform::INVALID_SOCKET)
+            platform::closesocket(m_socket);
     }
     m_state = Idle;
     m_socket = platform::INVALID_SOCKET;

@@ -160,21 +160,28 @@ public:
     static uint16_t s_maxUDPPacketSize;
     static uint64_t s_timerFreq;
 
-protected:
-    // The read and write paths.
-    void HandleConnectEvent(int error);
+    // The read and write paths, for hosts that drive them directly.
+    // One recv into the inbound buffer, then the complete frames.
     void HandleStreamReadEvent(int error);
+    // Cuts and delivers the frames already buffered.
+    void ProcessInboundData();
+    // One message to the handler (nothing while packets are ignored).
+    void HandleMessage(const void *data, uint32_t size);
+    // The handler's verdict on a frame of `size` bytes; true without a handler.
+    bool CheckMessageSize(uint32_t size);
+    // Writes as much of the queue as the socket takes.
     void HandleWriteEvent(int error);
+    // Reads and delivers the waiting datagrams.
     void HandleDgramReadEvent(int error);
+
+protected:
+    void HandleConnectEvent(int error);
     // Delivers the messages of the datagram held in m_inbound[0, size) that
     // came from ip:port.
     void DeliverDatagram(size_t size, uint32_t ip, uint16_t port);
-    void ProcessInboundData();
-    void HandleMessage(const void *data, uint32_t size);
     // HandleMessage within a pass: times the delivery from the pass's last
     // counter reading and returns the reading that ends it.
     int64_t deliverTimed(const void *data, uint32_t size, int64_t opened);
-    bool CheckMessageSize(uint32_t size);
     // Drops all unprocessed input.
     void DiscardInbound();
     void LogSocketEventError(platform::WSANETWORKEVENTS const &events);
@@ -183,6 +190,9 @@ protected:
     // failure the error is recorded (a busy port at info when asked) and the
     // result is the invalid socket.
     unsigned int openBoundSocket(int type, uint16_t port, const char *where, bool busyPortIsInfo);
+    // Queues prefix and data as one unit and counts them; a refusal is logged
+    // and reported to the handler. `started` is the tick count at the call.
+    void queueWhole(const void *prefix, int prefixLength, const char *data, uint32_t size, uint32_t started);
     // Creates the event, selects the stream events and logs the takeover.
     void attachStreamSocket(unsigned int socket, const char *kind, const char *where);
 
@@ -223,4 +233,34 @@ protected:
     uint32_t m_failedFrameLogInterval;
     bool m_ignorePackets;
     CCharVector *m_udpPacket;
+
+    // A library call that may reach the handler opens a CallScope. A host may
+    // delete the connection inside a callback: the destructor then leaves the
+    // liveness record behind, marked dead, for the open scopes to see, so the
+    // calls on the stack return without touching the freed object. The last
+    // scope to close frees the record.
+    struct Liveness {
+        uint32_t scopes;
+        bool alive;
+    };
+    class CallScope {
+    public:
+        explicit CallScope(CConnection *conn) : m_liveness(conn->m_liveness) { ++m_liveness->scopes; }
+        ~CallScope()
+        {
+            if (--m_liveness->scopes == 0 && !m_liveness->alive)
+                delete m_liveness;
+        }
+        CallScope(CallScope const &) = delete;
+        CallScope &operator=(CallScope const &) = delete;
+        // True once the connection has been destroyed.
+        bool gone() const { return !m_liveness->alive; }
+
+    private:
+        Liveness *m_liveness;
+    };
+    Liveness *m_liveness;
+
+    // Adds the milliseconds between two performance-counter readings.
+    static void addElapsedMs(uint32_t &total, int64_t from, int64_t to);
 };

@@ -7,11 +7,10 @@
 // takes 0xFFFD followed by a 32-bit length, which only passes the size check
 // when the maximum datagram size is above 65533.
 #include <cstring>
-#include <optional>
 
 #include "../enums/Log.h"
 #include "../log/LogStatement.h"
-#include "../log/PerfCounter.h"
+#include "../platform/Clock.h"
 #include "../platform/LastError.h"
 #include "../platform/Socket.h"
 #include "../serialize/PackedData.h"
@@ -223,18 +222,20 @@ void CConnection::HandleDgramReadEvent(int)
             // Would-block: nothing more waits. Reset: an earlier datagram of
             // ours was refused by its peer. Anything else (a datagram larger
             // than the buffer among them) ends the socket.
+            // The error is recorded and the socket kept: the host decides.
             if (error != static_cast<int>(platform::WSAEWOULDBLOCK) &&
-                error != static_cast<int>(platform::WSAECONNRESET)) {
-                Cleanup();
+                error != static_cast<int>(platform::WSAECONNRESET))
                 SetError(error, "recvfrom", "CConnection::HandleDgramReadEvent", true);
-            }
             break;
         }
         ++reads;
         if (received == 0 || reads > kMaxDelivered)
             continue;
+        CallScope scope(this);
         DeliverDatagram(static_cast<size_t>(received), ip, port);
-        // The handler may have closed the connection.
+        // The handler may have closed or even deleted the connection.
+        if (scope.gone())
+            return;
         if (m_state != Datagram)
             break;
     }
@@ -253,9 +254,10 @@ void CConnection::DeliverDatagram(size_t size, uint32_t ip, uint16_t port)
     // The handler's time is taken over the whole datagram rather than per
     // message: two clock reads per message would cost more than a small
     // handler, and whole milliseconds of a microsecond call are always 0.
-    std::optional<PrecisionPerfCounter> deliveryTimer;
+    int64_t deliveryStart = 0;
     if (!m_ignorePackets)
-        deliveryTimer.emplace(m_processTime);
+        platform::QueryPerformanceCounter(&deliveryStart);
+    CallScope scope(this);
     // Positions, not pointers: the handler may grow the inbound buffer.
     while (offset < size) {
         size_t left = size - offset;
@@ -278,8 +280,11 @@ void CConnection::DeliverDatagram(size_t size, uint32_t ip, uint16_t port)
                           GetIpAsString(ip).c_str(), static_cast<int>(length), static_cast<int>(s_maxUDPPacketSize));
             break;
         }
-        if (!m_ignorePackets && m_handler != nullptr)
+        if (!m_ignorePackets && m_handler != nullptr) {
             m_handler->HandleMessage(this, m_inbound.data() + offset + header, length);
+            if (scope.gone())
+                return;
+        }
         m_bytesReceived += length;
         ++m_messagesReceived;
         ++delivered;
@@ -288,7 +293,11 @@ void CConnection::DeliverDatagram(size_t size, uint32_t ip, uint16_t port)
         if (m_state != Datagram)
             break;
     }
-    deliveryTimer.reset();
+    if (!m_ignorePackets) {
+        int64_t deliveryEnd = 0;
+        platform::QueryPerformanceCounter(&deliveryEnd);
+        addElapsedMs(m_processTime, deliveryStart, deliveryEnd);
+    }
     SHAREDLIB_LOG(LogSev_Info, Log_Network, "Processed %d messages (%d bytes) over UDP from %s:%d",
                   static_cast<int>(delivered), static_cast<int>(size), GetIpAsString(ip).c_str(),
                   static_cast<int>(port));

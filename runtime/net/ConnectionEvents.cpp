@@ -22,14 +22,16 @@ const char *const kEventNames[platform::FD_MAX_EVENTS] = {
 
 void *CConnection::Preprocess(bool *processed)
 {
-    if (m_state == Connected)
-        HandleWriteEvent(0);
-    if (!ShouldHandleEvents())
+    CallScope scope(this);
+    HandleWriteEvent(0);
+    if (scope.gone() || !ShouldHandleEvents())
         return nullptr;
     if (m_failedFrameCounter != 0) {
         ProcessInboundData();
         if (processed != nullptr)
             *processed = true;
+        if (scope.gone())
+            return nullptr;
     }
     return ShouldHandleEvents() ? m_event : nullptr;
 }
@@ -85,6 +87,7 @@ void CConnection::LogSocketEventError(platform::WSANETWORKEVENTS const &events)
 
 void CConnection::HandleEvent()
 {
+    CallScope scope(this);
     platform::WSANETWORKEVENTS events{};
     if (platform::WSAEnumNetworkEvents(m_socket, m_event, &events) != 0)
         LogSocketEventError(events);
@@ -107,9 +110,9 @@ void CConnection::HandleEvent()
         }
         if (mask & platform::FD_CONNECT)
             HandleConnectEvent(events.iErrorCode[4]);
-        if (m_state == Connected && (mask & platform::FD_READ))
+        if (!scope.gone() && m_state == Connected && (mask & platform::FD_READ))
             HandleStreamReadEvent(events.iErrorCode[0]);
-        if (m_state == Connected && (mask & platform::FD_WRITE))
+        if (!scope.gone() && m_state == Connected && (mask & platform::FD_WRITE))
             HandleWriteEvent(events.iErrorCode[1]);
         break;
     case Connected:
@@ -121,7 +124,7 @@ void CConnection::HandleEvent()
         }
         if (mask & platform::FD_READ)
             HandleStreamReadEvent(events.iErrorCode[0]);
-        if (m_state == Connected && (mask & platform::FD_WRITE))
+        if (!scope.gone() && m_state == Connected && (mask & platform::FD_WRITE))
             HandleWriteEvent(events.iErrorCode[1]);
         break;
     case Datagram:
@@ -145,6 +148,7 @@ void CConnection::Pulse()
     ++m_pulseCount;
     if (m_delay != 0 && m_pulseCount % m_delay != 0)
         return;
+    CallScope scope(this);
     switch (m_state) {
     case Connecting: {
         bool writable = false;
@@ -167,9 +171,9 @@ void CConnection::Pulse()
     }
     case Connected:
         HandleStreamReadEvent(0);
-        if (m_state == Connected)
+        if (!scope.gone() && m_state == Connected)
             HandleWriteEvent(0);
-        if (m_state == Connected && m_updateLag && m_pulseCount > s_pulseRate && m_pingStart == 0) {
+        if (!scope.gone() && m_state == Connected && m_updateLag && m_pulseCount > s_pulseRate && m_pingStart == 0) {
             m_pulseCount = 0;
             m_outbound.append(kPingRequest, sizeof kPingRequest);
             platform::QueryPerformanceCounter(&m_pingStart);

@@ -10,7 +10,6 @@
 
 #include "../enums/Log.h"
 #include "../log/LogStatement.h"
-#include "../log/PerfCounter.h"
 #include "../platform/Clock.h"
 #include "../platform/LastError.h"
 #include "../platform/Socket.h"
@@ -49,17 +48,21 @@ int64_t counterNow()
 
 void CConnection::HandleStreamReadEvent(int)
 {
-    PrecisionPerfCounter wholeCall(m_totalReadTime);
-    if (m_state != Connected)
+    // The whole call's time goes to m_totalReadTime, the recv's to m_readTime;
+    // the totals are added only while the connection still exists.
+    int64_t callStart = counterNow();
+    if (m_state != Connected) {
+        addElapsedMs(m_totalReadTime, callStart, counterNow());
         return;
+    }
+    CallScope scope(this);
     uint32_t freeSpace = static_cast<uint32_t>(m_inbound.size()) - m_inboundOffset - m_inboundCount;
     if (freeSpace > 0) {
-        int received;
-        {
-            PrecisionPerfCounter readTimer(m_readTime);
-            received = platform::recv(m_socket, m_inbound.data() + m_inboundOffset + m_inboundCount,
+        int64_t readStart = counterNow();
+        int received = platform::recv(m_socket, m_inbound.data() + m_inboundOffset + m_inboundCount,
                                       static_cast<int>(freeSpace), 0);
-        }
+        int64_t readEnd = counterNow();
+        addElapsedMs(m_readTime, readStart, readEnd);
         if (received >= 0)
             SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Attempting to read up to %d and read %d",
                           static_cast<int>(freeSpace), received);
@@ -70,6 +73,7 @@ void CConnection::HandleStreamReadEvent(int)
                               error, static_cast<int>(freeSpace));
                 Cleanup();
                 SetError(error, "recv", "CConnection::HandleStreamReadEvent", true);
+                addElapsedMs(m_totalReadTime, callStart, counterNow());
                 OnConnect(false);
                 return;
             }
@@ -77,6 +81,7 @@ void CConnection::HandleStreamReadEvent(int)
             SHAREDLIB_LOG(LogSev_Info, Log_Network, "Closing connection gracefully attempting to read %d",
                           static_cast<int>(freeSpace));
             Cleanup();
+            addElapsedMs(m_totalReadTime, callStart, counterNow());
             OnConnect(false);
             return;
         } else {
@@ -85,6 +90,8 @@ void CConnection::HandleStreamReadEvent(int)
         }
     }
     ProcessInboundData();
+    if (!scope.gone())
+        addElapsedMs(m_totalReadTime, callStart, counterNow());
 }
 
 void CConnection::DiscardInbound()
@@ -95,6 +102,7 @@ void CConnection::DiscardInbound()
 
 void CConnection::ProcessInboundData()
 {
+    CallScope scope(this);
     int64_t start = counterNow();
     int64_t now = start;  // the latest counter reading of this pass
     uint32_t delivered = 0;
@@ -134,7 +142,10 @@ void CConnection::ProcessInboundData()
         // A frame the handler refuses, or one no 32-bit size can describe,
         // drops everything buffered; the connection stays open.
         uint32_t askedSize = frameSize > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(frameSize);
-        if (!CheckMessageSize(askedSize) || frameSize > UINT32_MAX) {
+        bool accepted = CheckMessageSize(askedSize);
+        if (scope.gone())
+            return;
+        if (!accepted || frameSize > UINT32_MAX) {
             DiscardInbound();
             break;
         }
@@ -152,6 +163,8 @@ void CConnection::ProcessInboundData()
         frameSeen = true;
         SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Processing %d byte message", static_cast<int>(length));
         now = deliverTimed(frame + header, static_cast<uint32_t>(length), now);
+        if (scope.gone())
+            return;
         // The handler may have closed the connection, which drops the input.
         if (m_inboundCount < frameSize)
             break;
@@ -193,22 +206,29 @@ void CConnection::HandleMessage(const void *data, uint32_t size)
 {
     if (m_ignorePackets)
         return;
-    PrecisionPerfCounter deliveryTimer(m_processTime);
-    if (m_handler != nullptr)
+    int64_t start = counterNow();
+    if (m_handler != nullptr) {
+        CallScope scope(this);
         m_handler->HandleMessage(this, data, size);
+        if (scope.gone())
+            return;
+    }
+    addElapsedMs(m_processTime, start, counterNow());
 }
 
 int64_t CConnection::deliverTimed(const void *data, uint32_t size, int64_t opened)
 {
     // One counter reading per message: it closes this delivery's time, opens
     // the next one's and serves the pass's budget check.
-    if (!m_ignorePackets && m_handler != nullptr)
+    if (!m_ignorePackets && m_handler != nullptr) {
+        CallScope scope(this);
         m_handler->HandleMessage(this, data, size);
-    int64_t closed = counterNow();
-    if (!m_ignorePackets && closed > opened) {
-        uint64_t ticksPerMs = s_timerFreq != 0 ? s_timerFreq : 1;
-        m_processTime += static_cast<uint32_t>(static_cast<uint64_t>(closed - opened) / ticksPerMs);
+        if (scope.gone())
+            return 0;
     }
+    int64_t closed = counterNow();
+    if (!m_ignorePackets)
+        addElapsedMs(m_processTime, opened, closed);
     return closed;
 }
 

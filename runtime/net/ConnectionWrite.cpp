@@ -17,7 +17,6 @@ namespace {
 
 constexpr uint32_t kLongFormThreshold = 65533;  // lengths from here on use the 0xFFFD form
 constexpr int kLargeWrite = 5000;
-constexpr uint32_t kSmallMessage = 254;
 
 }  // namespace
 
@@ -32,35 +31,22 @@ void CConnection::SendMsg(uint32_t size, const char *data)
     SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Queuing %d bytes for %s", static_cast<int>(size),
                   m_state == Connected ? "TCP" : "UDP");
     if (m_state == Connected) {
-        if (size <= kSmallMessage) {
-            // A small frame is put together first and queued with one append.
-            char framed[kSmallMessage + 2];
-            framed[0] = static_cast<char>(size);
-            framed[1] = static_cast<char>(size >> 8);
-            std::memcpy(framed + 2, data, size);
-            m_outbound.append(framed, static_cast<int>(size + 2));
-            m_bytesSent += size + 2;
-            ++m_messagesSent;
-            m_writeTime += platform::GetTickCount() - started;
-            return;
+        // The prefix and the bytes are written straight into the queue's tail.
+        unsigned char prefix[6] = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)};
+        int prefixLength = 2;
+        if (size >= kLongFormThreshold) {
+            prefix[0] = 0xFD;
+            prefix[1] = 0xFF;
+            prefix[2] = static_cast<unsigned char>(size);
+            prefix[3] = static_cast<unsigned char>(size >> 8);
+            prefix[4] = static_cast<unsigned char>(size >> 16);
+            prefix[5] = static_cast<unsigned char>(size >> 24);
+            prefixLength = 6;
         }
-        if (size < kLongFormThreshold) {
-            unsigned char prefix[2] = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8)};
-            m_outbound.append(prefix, sizeof prefix);
-            m_bytesSent += size + 2;
-        } else {
-            unsigned char prefix[6] = {0xFD,
-                                       0xFF,
-                                       static_cast<unsigned char>(size),
-                                       static_cast<unsigned char>(size >> 8),
-                                       static_cast<unsigned char>(size >> 16),
-                                       static_cast<unsigned char>(size >> 24)};
-            m_outbound.append(prefix, sizeof prefix);
-            m_bytesSent += size + 6;
-        }
-        m_outbound.append(data, static_cast<int>(size));
-        ++m_messagesSent;
-    } else if (m_state == Datagram) {
+        queueWhole(prefix, prefixLength, data, size, started);
+        return;
+    }
+    if (m_state == Datagram) {
         // A datagram length field has 16 bits: a longer message is refused
         // rather than cut short.
         if (size >= 65536)
@@ -82,11 +68,30 @@ void CConnection::FillBufferDangerous(uint32_t size, const char *data)
     uint32_t started = platform::GetTickCount();
     if (m_state == Connected) {
         SHAREDLIB_LOG(LogSev_Info, Log_Network, "Queuing %d bytes dangerously", static_cast<int>(size));
-        m_outbound.append(data, static_cast<int>(size));
-        m_bytesSent += size;
+        queueWhole(nullptr, 0, data, size, started);
+        return;
+    }
+    m_writeTime += platform::GetTickCount() - started;
+}
+
+void CConnection::queueWhole(const void *prefix, int prefixLength, const char *data, uint32_t size, uint32_t started)
+{
+    // A message goes into the queue whole or not at all: a frame cut short
+    // would break the peer's framing for the rest of the stream.
+    bool queued = size <= static_cast<uint32_t>(INT32_MAX) &&
+                  m_outbound.appendWhole(prefix, prefixLength, data, static_cast<int>(size));
+    if (queued) {
+        m_bytesSent += static_cast<uint32_t>(prefixLength) + size;
         ++m_messagesSent;
     }
     m_writeTime += platform::GetTickCount() - started;
+    if (queued)
+        return;
+    int held = m_outbound.getByteCount();
+    SHAREDLIB_LOG(LogSev_Error, Log_Network, "%s to %s:%d: Unable to queue a message of %u bytes. Buffer size %d",
+                  GetHandlerName(), GetIpAsString().c_str(), m_remotePort, size, held);
+    if (m_handler != nullptr)
+        m_handler->OnError(this, Error_ConnectWriteQueueLimit, held);
 }
 
 void CConnection::HandleWriteEvent(int)
@@ -132,9 +137,9 @@ void CConnection::HandleWriteEvent(int)
                               "%s to %s:%d: Timeout. Blocked writing. Waited %d seconds. Wrote %" PRId64
                               " bytes in that time.",
                               GetHandlerName(), GetIpAsString().c_str(), m_remotePort, waited, int64_t{0});
+                m_blockedSince = 0;
                 if (m_handler != nullptr)
                     m_handler->OnError(this, Error_ConnectWriteTimeout, waited);
-                m_blockedSince = 0;
                 return;
             }
             SHAREDLIB_LOG(LogSev_Warning, Log_Network, "%s to %s:%d: Got a socket error %d on writing %d bytes",

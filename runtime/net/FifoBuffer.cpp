@@ -49,6 +49,50 @@ void CFifoBuffer::append(void const *data, int len)
     }
 }
 
+bool CFifoBuffer::appendWhole(void const *head, int headLen, void const *body, int bodyLen)
+{
+    if (headLen < 0 || bodyLen < 0 || static_cast<int64_t>(headLen) + bodyLen > INT32_MAX - m_byteCount)
+        return false;
+    int const before = m_byteCount;
+    if (headLen > 0)
+        append(head, headLen);
+    if (bodyLen > 0)
+        append(body, bodyLen);
+    if (m_byteCount - before == headLen + bodyLen)
+        return true;
+    dropTail(m_byteCount - before);
+    return false;
+}
+
+void CFifoBuffer::dropTail(int n)
+{
+    if (n <= 0 || m_first == nullptr)
+        return;
+    int const keep = m_byteCount - std::min(n, m_byteCount);
+    if (keep == 0) {
+        clear();
+        return;
+    }
+    // The bundle that holds the last kept byte ends the chain.
+    BufferBundle *end = m_first;
+    int before = 0;
+    while (before + end->count < keep) {
+        before += end->count;
+        end = end->next;
+    }
+    end->count = keep - before;
+    BufferBundle *rest = end->next;
+    end->next = nullptr;
+    while (rest != nullptr) {
+        BufferBundle *next = rest->next;
+        CBundleManager::getInstance()->returnBundle(rest);
+        --m_bundleCount;
+        rest = next;
+    }
+    m_last = end == m_first ? nullptr : end;
+    m_byteCount = keep;
+}
+
 void CFifoBuffer::getFirstBundle(char const **data, int *len) const
 {
     char const *first = nullptr;

@@ -38,6 +38,10 @@ public:
     // the heap is exhausted) the bytes that found no room are not queued;
     // getByteCount() always counts exactly the bytes held.
     void append(void const *data, int len);
+    // Copies `head` then `body` to the tail as one unit: true when both were
+    // queued; false, with the FIFO exactly as before, when any byte found no
+    // room. A length of 0 adds nothing for that piece.
+    bool appendWhole(void const *head, int headLen, void const *body, int bodyLen);
     // The first unread byte and the number of unread bytes in the first
     // bundle only; null and 0 when the FIFO is empty. Either pointer may be null.
     void getFirstBundle(char const **data, int *len) const;
@@ -53,6 +57,9 @@ public:
     int getBundleCount() const;
 
 protected:
+    // Removes the last `n` bytes again (n at most getByteCount()); bundles
+    // left empty go back to the pool.
+    void dropTail(int n);
     // Takes a bundle of m_bundleSize from the pool and links it as the first
     // bundle (`after` null) or after `after`; m_last is the caller's to set.
     // Null, with nothing linked, when no bundle could be had.

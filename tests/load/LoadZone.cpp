@@ -125,4 +125,64 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
     zone::ShutdownZoneHost(logger);
 }
 
+// Bytes from a blocking-free socket until `count` arrived or the peer closed.
+std::string receive(platform::SOCKET s, size_t count, zone::ZoneServer &server, bool *closed)
+{
+    std::string got;
+    char buffer[65536];
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+        server.Frame(1);
+        int n = platform::recv(s, buffer, sizeof buffer, 0);
+        if (n > 0)
+            got.append(buffer, static_cast<size_t>(n));
+        if (n == 0) {
+            *closed = true;
+            break;
+        }
+    }
+    return got;
+}
+
+TEST(ZoneServerLimits, LongMessagesUpToTheLimitPassAndALargerOneClosesItsConnection)
+{
+    TempDirectory logs;
+    Logger *logger = zone::InitZoneHost("Limits", logs.windows().c_str(), {}, false);
+    zone::ZoneServer server;
+    server.SetMaxMessage(100000);
+    ASSERT_EQ(server.Open(0, false), 0);
+    platform::SOCKET peer = connectRaw(server.Port());
+    bool closed = false;
+    std::string table = receive(peer, 2, server, &closed);
+    ASSERT_GE(table.size(), 2u);
+    size_t tableFrame = 2 + (static_cast<unsigned char>(table[0]) | static_cast<unsigned char>(table[1]) << 8);
+    receive(peer, tableFrame - table.size(), server, &closed);
+
+    // 70000 bytes travel in the long form and come back bounced.
+    CPackedData test;
+    test.PutUint16(static_cast<uint16_t>(Msg_Test));
+    std::string filler(70000 - 4, 'z');
+    test.PutData(filler.data(), static_cast<int>(filler.size()));
+    uint32_t size = static_cast<uint32_t>(test.size());
+    std::string frame("\xFD\xFF", 2);
+    frame.append(reinterpret_cast<const char *>(&size), 4);
+    frame.append(test.readData(), size);
+    sendAll(peer, frame);
+    EXPECT_EQ(receive(peer, frame.size(), server, &closed), frame);
+
+    // One byte above the limit: the server drops the client at once.
+    uint32_t tooLarge = 100001;
+    std::string header("\xFD\xFF", 2);
+    header.append(reinterpret_cast<const char *>(&tooLarge), 4);
+    sendAll(peer, header + std::string(1000, 'q'));
+    receive(peer, 1, server, &closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(server.Statistics().refused, 1u);
+    EXPECT_EQ(server.ClientCount(), 0u);
+
+    platform::closesocket(peer);
+    server.Close();
+    zone::ShutdownZoneHost(logger);
+}
+
 }  // namespace

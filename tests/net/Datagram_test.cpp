@@ -301,14 +301,20 @@ TEST_F(DatagramTest, TheEventPathReadsToo)
     EXPECT_EQ(handler.messages[0], "event");
 }
 
-TEST_F(DatagramTest, ADatagramLargerThanTheInboundBufferIsAnError)
+TEST_F(DatagramTest, ADatagramLargerThanTheInboundBufferIsAnErrorThatClosesNothing)
 {
+    logger().SetConditional(Log_Connections, LogSev_Info);
     peer.sendTo(conn.GetLocalPort(), framed("ok"));
     peer.sendTo(conn.GetLocalPort(), std::string(20001, 'x'));
-    ASSERT_TRUE(DriveUntil([&] { conn.Pulse(); }, [&] { return conn.GetState() != CConnection::Datagram; }));
+    ASSERT_TRUE(DriveUntil([&] { conn.HandleDgramReadEvent(0); },
+                           [&] { return conn.GetState() != CConnection::Datagram; }));
     EXPECT_EQ(conn.GetState(), CConnection::Error);
     EXPECT_EQ(conn.GetError(), 10040);
-    EXPECT_EQ(conn.GetSocket(), platform::INVALID_SOCKET);
+    // The host decides what to close: socket and event are still held.
+    EXPECT_NE(conn.GetSocket(), platform::INVALID_SOCKET);
+    EXPECT_NE(conn.GetEventHandle(), nullptr);
+    for (std::string const &line : texts())
+        EXPECT_EQ(line.find("Connections:"), std::string::npos) << line;
     EXPECT_EQ(handler.messages, std::vector<std::string>{"ok"});
     EXPECT_EQ(countLines("ERROR Network: Zone to 0.0.0.0:0: recvfrom failed with error code 10040 in "
                          "CConnection::HandleDgramReadEvent"),

@@ -310,3 +310,43 @@ TEST(FifoBuffer, MatchesDequeModel)
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), model.begin(), model.end()));
     }
 }
+
+// Exposes the rollback used when a whole append fails.
+struct TailFifo : CFifoBuffer {
+    using CFifoBuffer::dropTail;
+};
+
+TEST(FifoBuffer, AppendWholeQueuesBothPiecesOrNothing)
+{
+    TailFifo fifo;
+    fifo.setBundleSize(16);
+    append(fifo, pattern(10));
+    Bytes head = pattern(6, 100), body = pattern(40, 200);
+    ASSERT_TRUE(fifo.appendWhole(head.data(), 6, body.data(), 40));
+    EXPECT_EQ(fifo.getByteCount(), 56);
+
+    // No further bundle can be had: the head would fit, the body would not.
+    fifo.setBundleSize(0);
+    int free = pool().getFreeBundleCount();
+    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), 40));
+    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, nullptr, 4));
+    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), INT_MAX));
+    EXPECT_EQ(fifo.getByteCount(), 56);
+    EXPECT_EQ(fifo.getBundleCount(), 4);
+    EXPECT_EQ(pool().getFreeBundleCount(), free);
+
+    // Dropping the tail returns the bundles it empties, from any read offset.
+    fifo.clearBytes(5);
+    fifo.dropTail(30);
+    EXPECT_EQ(fifo.getByteCount(), 21);
+    EXPECT_EQ(fifo.getBundleCount(), 2);
+    EXPECT_EQ(pool().getFreeBundleCount(), free + 2);
+    Bytes start = pattern(10), tail = pattern(3, 50);
+    Bytes expected(start.begin() + 5, start.end());
+    expected.insert(expected.end(), head.begin(), head.end());
+    expected.insert(expected.end(), body.begin(), body.begin() + 10);
+    fifo.setBundleSize(16);
+    append(fifo, tail);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(drain(fifo), expected);
+}

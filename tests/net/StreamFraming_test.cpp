@@ -5,6 +5,7 @@
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/net/Connection.h>
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/Socket.h>
 #include <SharedLib/serialize/PackedData.h>
 
 #include "support/ConnectionPair.h"
@@ -223,6 +224,108 @@ TEST_F(StreamTest, APeerThatResetsMidFrameIsALossReportedOnce)
     EXPECT_EQ(link.client.GetState(), CConnection::Error);
     EXPECT_EQ(link.client.GetError(), 10054);
     EXPECT_TRUE(link.handler.messages.empty());
+}
+
+// A handler that deletes its connection inside one kind of callback, as
+// hosts do; the library must touch nothing of it afterwards.
+class DeletingHandler : public RecordingHandler {
+public:
+    enum When { Established, Message, Loss, OutboundError };
+    explicit DeletingHandler(When when) : m_when(when) {}
+    void HandleMessage(CConnection *conn, const void *data, uint32_t size) override
+    {
+        RecordingHandler::HandleMessage(conn, data, size);
+        deleteIf(m_when == Message);
+    }
+    void OnConnect(CConnection *conn, bool connected) override
+    {
+        RecordingHandler::OnConnect(conn, connected);
+        deleteIf(m_when == (connected ? Established : Loss));
+    }
+    void OnError(CConnection *conn, Error code, int detail) override
+    {
+        RecordingHandler::OnError(conn, code, detail);
+        deleteIf(m_when == OutboundError);
+    }
+    void deleteIf(bool now)
+    {
+        if (now) {
+            delete victim;
+            victim = nullptr;
+        }
+    }
+    bool pulse()
+    {
+        if (victim != nullptr)
+            victim->Pulse();
+        return victim == nullptr;
+    }
+    CConnection *victim = new CConnection;
+
+private:
+    When m_when;
+};
+
+TEST_F(StreamTest, AHandlerMayDeleteItsConnectionInsideAnyCallback)
+{
+    for (auto when : {DeletingHandler::Established, DeletingHandler::Message, DeletingHandler::Loss,
+                      DeletingHandler::OutboundError}) {
+        SCOPED_TRACE(when);
+        RawListener listener;
+        DeletingHandler handler(when);
+        handler.victim->SetMessageHandler(&handler);
+        handler.victim->InitStream(0x7F000001, listener.port());
+        platform::SOCKET peer = listener.accept();
+        if (when != DeletingHandler::Established) {
+            ASSERT_TRUE(DriveUntil([&] { handler.pulse(); }, [&] { return handler.connects == 1; }));
+        }
+        if (when == DeletingHandler::Message)
+            platform::send(peer, (frame("a") + frame("b")).data(), 6, 0);
+        if (when == DeletingHandler::Loss)
+            platform::closesocket(peer);
+        if (when == DeletingHandler::OutboundError) {
+            CConnection::setOutboundSizeLimit(10);
+            handler.victim->SendMsg(20, "twenty bytes of text");
+        }
+        EXPECT_TRUE(DriveUntil([] {}, [&] { return handler.pulse(); }));
+        CConnection::setOutboundSizeLimit(8388608);
+        if (when == DeletingHandler::Message) {
+            EXPECT_EQ(handler.messages, std::vector<std::string>{"a"});
+        }
+        if (when != DeletingHandler::Loss)
+            platform::closesocket(peer);
+    }
+
+    // A datagram connection deleted by its first message reads no further.
+    DeletingHandler handler(DeletingHandler::Message);
+    handler.victim->SetMessageHandler(&handler);
+    handler.victim->InitDatagramListen(0);
+    platform::SOCKET sender = platform::CreateSocket(platform::SOCK_DGRAM_);
+    std::string datagram = frame("x") + frame("y");
+    platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001,
+                     handler.victim->GetLocalPort());
+    platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001,
+                     handler.victim->GetLocalPort());
+    EXPECT_TRUE(DriveUntil([] {}, [&] { return handler.pulse(); }));
+    EXPECT_EQ(handler.messages, std::vector<std::string>{"x"});
+    platform::closesocket(sender);
+}
+
+TEST_F(StreamTest, AHostDrivesTheReadPathItself)
+{
+    RawPeerConnection link;
+    link.handler.sizeLimit = 100;
+    EXPECT_TRUE(link.client.CheckMessageSize(100));
+    EXPECT_FALSE(link.client.CheckMessageSize(101));
+    link.client.HandleMessage("direct", 6);
+    link.peerSends(frame("one") + frame("two"));
+    ASSERT_TRUE(DriveUntil([&] { link.client.HandleStreamReadEvent(0); },
+                           [&] { return link.handler.messages.size() == 3; }));
+    link.client.ProcessInboundData();
+    EXPECT_EQ(link.handler.messages, (std::vector<std::string>{"direct", "one", "two"}));
+    link.client.SendMsg(2, "ok");
+    link.client.HandleWriteEvent(0);
+    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/net/Connection.h>
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/Socket.h>
 
 #include "support/ConnectionPair.h"
 #include "support/LogCapture.h"
@@ -119,6 +122,51 @@ TEST(WritePath, APartialSendLeavesTheRestAtTheHead)
     EXPECT_TRUE(pair.serverHandler.messages[0] == big);
     EXPECT_EQ(pair.serverHandler.messages[1], "after");
     EXPECT_EQ(pair.server.getBytesReceived(), pair.client.getBytesSent());
+}
+
+using WritePathTest = LogCaptureTest;
+
+TEST_F(WritePathTest, AMessageTheQueueRefusesIsReportedAndNotCounted)
+{
+    logger().SetConditional(Log_Network, LogSev_Info);
+    // A queue that can never get a bundle refuses every message whole.
+    CConnection::setOutBufferExpandSize(0);
+    RawPeerConnection link;
+    link.client.SendMsg(10, "0123456789");
+    link.client.FillBufferDangerous(3, "raw");
+    CConnection::setOutBufferExpandSize(10000);
+    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
+    EXPECT_EQ(link.client.getBytesSent(), 0u);
+    EXPECT_EQ(link.client.getMessagesSent(), 0u);
+    std::string peer = "ERROR Network: Zone to 127.0.0.1:" + std::to_string(link.listener.port());
+    auto logged = texts();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), peer + ": Unable to queue a message of 10 bytes. Buffer size 0"),
+              1);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), peer + ": Unable to queue a message of 3 bytes. Buffer size 0"),
+              1);
+    ASSERT_EQ(link.handler.errors.size(), 2u);
+    EXPECT_EQ(link.handler.errors[0], std::make_pair(Error_ConnectWriteQueueLimit, 0));
+}
+
+TEST_F(WritePathTest, PreprocessFlushesTheQueueInEveryState)
+{
+    RawPeerConnection link;
+    link.client.SendMsg(3, "abc");
+    // An error recorded by the host closes nothing: the queue still goes out.
+    link.client.SetError(10054, "test", "test", false);
+    bool processed = false;
+    EXPECT_EQ(link.client.Preprocess(&processed), nullptr);
+    EXPECT_FALSE(processed);
+    std::string got;
+    DriveUntil([] {},
+               [&] {
+                   char buffer[16];
+                   int n = platform::recv(link.peer, buffer, sizeof buffer, 0);
+                   if (n > 0)
+                       got.append(buffer, static_cast<size_t>(n));
+                   return got.size() >= 5;
+               });
+    EXPECT_EQ(got, std::string("\x03\x00" "abc", 5));
 }
 
 }  // namespace
