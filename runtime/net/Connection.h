@@ -179,9 +179,15 @@ protected:
     // Delivers the messages of the datagram held in m_inbound[0, size) that
     // came from ip:port.
     void DeliverDatagram(size_t size, uint32_t ip, uint16_t port);
-    // HandleMessage within a pass: times the delivery from the pass's last
-    // counter reading and returns the reading that ends it.
-    int64_t deliverTimed(const void *data, uint32_t size, int64_t opened);
+    // Pulse's read: HandleStreamReadEvent, without the recv when the
+    // platform knows it would block.
+    void pollStream();
+    // One pass of inbound processing that starts at the counter reading
+    // `start`; returns the pass's last reading.
+    int64_t processInbound(int64_t start);
+    // HandleMessage: false when nothing was timed (packets ignored, or the
+    // connection went away); otherwise `now` is the reading that ended it.
+    bool deliver(const void *data, uint32_t size, int64_t &now);
     // Drops all unprocessed input.
     void DiscardInbound();
     void LogSocketEventError(platform::WSANETWORKEVENTS const &events);

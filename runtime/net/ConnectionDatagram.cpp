@@ -251,12 +251,6 @@ void CConnection::DeliverDatagram(size_t size, uint32_t ip, uint16_t port)
     m_sourceUdpPort = port;
     uint32_t delivered = 0;
     size_t offset = 0;
-    // The handler's time is taken over the whole datagram rather than per
-    // message: two clock reads per message would cost more than a small
-    // handler, and whole milliseconds of a microsecond call are always 0.
-    int64_t deliveryStart = 0;
-    if (!m_ignorePackets)
-        platform::QueryPerformanceCounter(&deliveryStart);
     CallScope scope(this);
     // Positions, not pointers: the handler may grow the inbound buffer.
     while (offset < size) {
@@ -280,11 +274,10 @@ void CConnection::DeliverDatagram(size_t size, uint32_t ip, uint16_t port)
                           GetIpAsString(ip).c_str(), static_cast<int>(length), static_cast<int>(s_maxUDPPacketSize));
             break;
         }
-        if (!m_ignorePackets && m_handler != nullptr) {
-            m_handler->HandleMessage(this, m_inbound.data() + offset + header, length);
-            if (scope.gone())
-                return;
-        }
+        int64_t ended = 0;
+        deliver(m_inbound.data() + offset + header, length, ended);
+        if (scope.gone())
+            return;
         m_bytesReceived += length;
         ++m_messagesReceived;
         ++delivered;
@@ -292,11 +285,6 @@ void CConnection::DeliverDatagram(size_t size, uint32_t ip, uint16_t port)
         // The handler may have closed the connection: the rest is dropped.
         if (m_state != Datagram)
             break;
-    }
-    if (!m_ignorePackets) {
-        int64_t deliveryEnd = 0;
-        platform::QueryPerformanceCounter(&deliveryEnd);
-        addElapsedMs(m_processTime, deliveryStart, deliveryEnd);
     }
     SHAREDLIB_LOG(LogSev_Info, Log_Network, "Processed %d messages (%d bytes) over UDP from %s:%d",
                   static_cast<int>(delivered), static_cast<int>(size), GetIpAsString(ip).c_str(),

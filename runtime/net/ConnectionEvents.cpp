@@ -5,6 +5,7 @@
 #include "../platform/Clock.h"
 #include "../platform/LastError.h"
 #include "../platform/Socket.h"
+#include "../platform/SocketEvents.h"
 #include "Connection.h"
 
 namespace {
@@ -170,7 +171,7 @@ void CConnection::Pulse()
         break;
     }
     case Connected:
-        HandleStreamReadEvent(0);
+        pollStream();
         if (!scope.gone() && m_state == Connected)
             HandleWriteEvent(0);
         if (!scope.gone() && m_state == Connected && m_updateLag && m_pulseCount > s_pulseRate && m_pingStart == 0) {
@@ -180,7 +181,9 @@ void CConnection::Pulse()
         }
         break;
     case Datagram:
-        HandleDgramReadEvent(0);
+        // A read that would only block is skipped: it would change nothing.
+        if (platform::MayHaveInput(m_socket))
+            HandleDgramReadEvent(0);
         break;
     default:
         break;

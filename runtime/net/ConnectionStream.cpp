@@ -13,6 +13,7 @@
 #include "../platform/Clock.h"
 #include "../platform/LastError.h"
 #include "../platform/Socket.h"
+#include "../platform/SocketEvents.h"
 #include "Connection.h"
 
 namespace {
@@ -48,21 +49,19 @@ int64_t counterNow()
 
 void CConnection::HandleStreamReadEvent(int)
 {
-    // The whole call's time goes to m_totalReadTime, the recv's to m_readTime;
-    // the totals are added only while the connection still exists.
-    int64_t callStart = counterNow();
-    if (m_state != Connected) {
-        addElapsedMs(m_totalReadTime, callStart, counterNow());
+    if (m_state != Connected)
         return;
-    }
     CallScope scope(this);
+    // Readings that are adjacent serve twice: the call's start is the recv's,
+    // the recv's end opens the pass, and the pass's last reading ends the call.
+    int64_t callStart = counterNow();
+    int64_t readEnd = callStart;
     uint32_t freeSpace = static_cast<uint32_t>(m_inbound.size()) - m_inboundOffset - m_inboundCount;
     if (freeSpace > 0) {
-        int64_t readStart = counterNow();
         int received = platform::recv(m_socket, m_inbound.data() + m_inboundOffset + m_inboundCount,
                                       static_cast<int>(freeSpace), 0);
-        int64_t readEnd = counterNow();
-        addElapsedMs(m_readTime, readStart, readEnd);
+        readEnd = counterNow();
+        addElapsedMs(m_readTime, callStart, readEnd);
         if (received >= 0)
             SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Attempting to read up to %d and read %d",
                           static_cast<int>(freeSpace), received);
@@ -89,9 +88,20 @@ void CConnection::HandleStreamReadEvent(int)
             m_inboundCount += static_cast<uint32_t>(received);
         }
     }
-    ProcessInboundData();
+    int64_t passEnd = processInbound(readEnd);
     if (!scope.gone())
-        addElapsedMs(m_totalReadTime, callStart, counterNow());
+        addElapsedMs(m_totalReadTime, callStart, passEnd);
+}
+
+void CConnection::pollStream()
+{
+    if (platform::MayHaveInput(m_socket)) {
+        HandleStreamReadEvent(0);
+        return;
+    }
+    // The recv would only block, and the wait reports new input: what is
+    // buffered is processed as after a would-block read.
+    processInbound(m_inboundCount >= 2 ? counterNow() : 0);
 }
 
 void CConnection::DiscardInbound()
@@ -102,8 +112,12 @@ void CConnection::DiscardInbound()
 
 void CConnection::ProcessInboundData()
 {
+    processInbound(counterNow());
+}
+
+int64_t CConnection::processInbound(int64_t start)
+{
     CallScope scope(this);
-    int64_t start = counterNow();
     int64_t now = start;  // the latest counter reading of this pass
     uint32_t delivered = 0;
     bool frameSeen = false;
@@ -124,7 +138,8 @@ void CConnection::ProcessInboundData()
             frameSeen = true;
             SHAREDLIB_LOG(LogSev_Info, Log_Network, "Received MSG_PingRecieved");
             uint64_t ticksPerMs = s_timerFreq != 0 ? s_timerFreq : 1;
-            m_lag = static_cast<uint32_t>(static_cast<uint64_t>(counterNow() - m_pingStart) / (2 * ticksPerMs));
+            now = counterNow();
+            m_lag = static_cast<uint32_t>(static_cast<uint64_t>(now - m_pingStart) / (2 * ticksPerMs));
             if (m_lag > s_absurdLag)
                 SHAREDLIB_LOG(LogSev_Warning, Log_Network, "connection %s has a ginormous lag of %u",
                               GetIpAsString().c_str(), m_lag);
@@ -144,7 +159,7 @@ void CConnection::ProcessInboundData()
         uint32_t askedSize = frameSize > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(frameSize);
         bool accepted = CheckMessageSize(askedSize);
         if (scope.gone())
-            return;
+            return now;
         if (!accepted || frameSize > UINT32_MAX) {
             DiscardInbound();
             break;
@@ -162,9 +177,9 @@ void CConnection::ProcessInboundData()
         }
         frameSeen = true;
         SHAREDLIB_LOG(LogSev_Detail, Log_Network, "Processing %d byte message", static_cast<int>(length));
-        now = deliverTimed(frame + header, static_cast<uint32_t>(length), now);
+        bool timed = deliver(frame + header, static_cast<uint32_t>(length), now);
         if (scope.gone())
-            return;
+            return now;
         // The handler may have closed the connection, which drops the input.
         if (m_inboundCount < frameSize)
             break;
@@ -173,10 +188,16 @@ void CConnection::ProcessInboundData()
         m_bytesReceived += static_cast<uint32_t>(frameSize);
         ++m_messagesReceived;
         ++delivered;
-        elapsed = now - start;
-        if (elapsed > m_allowedProcessingTime) {
-            cutShort = true;
-            break;
+        // The default budget (the largest value) can never be exceeded: no
+        // reading is needed for it.
+        if (m_allowedProcessingTime != INT64_MAX) {
+            if (!timed)
+                now = counterNow();
+            elapsed = now - start;
+            if (elapsed > m_allowedProcessingTime) {
+                cutShort = true;
+                break;
+            }
         }
     }
     if (!cutShort) {
@@ -200,36 +221,30 @@ void CConnection::ProcessInboundData()
     } else if (m_inboundCount == 1) {
         PackInboundBuffer();
     }
+    return now;
 }
 
 void CConnection::HandleMessage(const void *data, uint32_t size)
 {
+    int64_t ignored = 0;
+    deliver(data, size, ignored);
+}
+
+bool CConnection::deliver(const void *data, uint32_t size, int64_t &now)
+{
+    // The handler's call alone is timed, into whole milliseconds.
     if (m_ignorePackets)
-        return;
-    int64_t start = counterNow();
+        return false;
+    int64_t before = counterNow();
     if (m_handler != nullptr) {
         CallScope scope(this);
         m_handler->HandleMessage(this, data, size);
         if (scope.gone())
-            return;
+            return false;
     }
-    addElapsedMs(m_processTime, start, counterNow());
-}
-
-int64_t CConnection::deliverTimed(const void *data, uint32_t size, int64_t opened)
-{
-    // One counter reading per message: it closes this delivery's time, opens
-    // the next one's and serves the pass's budget check.
-    if (!m_ignorePackets && m_handler != nullptr) {
-        CallScope scope(this);
-        m_handler->HandleMessage(this, data, size);
-        if (scope.gone())
-            return 0;
-    }
-    int64_t closed = counterNow();
-    if (!m_ignorePackets)
-        addElapsedMs(m_processTime, opened, closed);
-    return closed;
+    now = counterNow();
+    addElapsedMs(m_processTime, before, now);
+    return true;
 }
 
 bool CConnection::CheckMessageSize(uint32_t size)

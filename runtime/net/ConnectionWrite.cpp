@@ -96,10 +96,14 @@ void CConnection::queueWhole(const void *prefix, int prefixLength, const char *d
 
 void CConnection::HandleWriteEvent(int)
 {
-    int64_t start = 0;
-    platform::QueryPerformanceCounter(&start);
+    // Nothing queued: no clock reading either; nor with the default budget
+    // (the largest value), which no write can exceed.
     if (m_outbound.isEmpty() || m_socket == platform::INVALID_SOCKET)
         return;
+    bool budgeted = m_allowedProcessingTime != INT64_MAX;
+    int64_t start = 0;
+    if (budgeted)
+        platform::QueryPerformanceCounter(&start);
     for (;;) {
         int queued = m_outbound.getByteCount();
         if (queued > s_outboundSizeLimit) {
@@ -159,8 +163,9 @@ void CConnection::HandleWriteEvent(int)
                           GetHandlerName(), GetIpAsString().c_str(), m_remotePort, m_outbound.getByteCount());
         }
         int64_t now = 0;
-        platform::QueryPerformanceCounter(&now);
-        if (now - start > m_allowedProcessingTime) {
+        if (budgeted)
+            platform::QueryPerformanceCounter(&now);
+        if (budgeted && now - start > m_allowedProcessingTime) {
             SHAREDLIB_LOG(LogSev_Info, Log_Network,
                           "we've used %" PRId64 " which is more than our alotted time of %" PRId64
                           " while writing network frames",

@@ -48,6 +48,12 @@ SHAREDLIB_API bool WSAResetEvent(WSAEVENT event);
 SHAREDLIB_API int WSAEventSelect(SOCKET s, WSAEVENT event, int32_t networkEvents);
 SHAREDLIB_API int WSAEnumNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS *networkEvents);
 
+// False only when a read would surely find nothing: the socket's event is
+// in a wait set, and no input has been reported since a recv (recvfrom)
+// found the socket empty. A host loop's poll may skip its read then; the
+// next wait reports new input as usual.
+SHAREDLIB_API bool MayHaveInput(SOCKET s);
+
 constexpr uint32_t WAIT_OBJECT_0 = 0;
 constexpr uint32_t WAIT_TIMEOUT = 258;
 constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;

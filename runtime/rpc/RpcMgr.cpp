@@ -35,7 +35,51 @@ void CRpcMgr::InitRpcList()
     m_rpcs.clear();
     for (CRpc *rpc = CRpc::GetStaticListHead(); rpc != nullptr; rpc = rpc->GetNext())
         Register(rpc);
-    std::sort(m_rpcs.begin(), m_rpcs.end(), [](CRpc const *a, CRpc const *b) { return a->GetID() < b->GetID(); });
+    std::stable_sort(m_rpcs.begin(), m_rpcs.end(),
+                     [](CRpc const *a, CRpc const *b) { return a->GetID() < b->GetID(); });
+    buildIndex();
+}
+
+namespace {
+
+uint32_t slotOf(uint32_t id, uint32_t shift)
+{
+    return shift >= 32 ? 0 : (id * 0x9E3779B1u) >> shift;
+}
+
+}  // namespace
+
+void CRpcMgr::buildIndex()
+{
+    uint32_t bits = 4;
+    while ((size_t{1} << bits) < 2 * m_rpcs.size())
+        ++bits;
+    m_slotShift = 32 - bits;
+    m_slots.assign(size_t{1} << bits, 0);
+    size_t mask = m_slots.size() - 1;
+    for (size_t index = 0; index < m_rpcs.size(); ++index) {
+        uint32_t id = m_rpcs[index]->GetID();
+        size_t slot = slotOf(id, m_slotShift);
+        // Equal identifiers: the first in table order answers.
+        while (m_slots[slot] != 0 && m_rpcs[static_cast<size_t>(m_slots[slot] - 1)]->GetID() != id)
+            slot = (slot + 1) & mask;
+        if (m_slots[slot] == 0)
+            m_slots[slot] = static_cast<int32_t>(index + 1);
+    }
+}
+
+int CRpcMgr::indexOf(uint32_t id) const
+{
+    if (m_slots.empty())
+        return -1;
+    size_t mask = m_slots.size() - 1;
+    for (size_t slot = slotOf(id, m_slotShift);; slot = (slot + 1) & mask) {
+        int32_t entry = m_slots[slot];
+        if (entry == 0)
+            return -1;
+        if (m_rpcs[static_cast<size_t>(entry - 1)]->GetID() == id)
+            return entry - 1;
+    }
 }
 
 void CRpcMgr::Register(CRpc *rpc)
@@ -88,29 +132,20 @@ CRpc *CRpcMgr::FindRpc(char const *name)
     return nullptr;
 }
 
-size_t CRpcMgr::lowerBound(uint32_t id) const
-{
-    return static_cast<size_t>(
-        std::lower_bound(m_rpcs.begin(), m_rpcs.end(), id, [](CRpc const *rpc, uint32_t value) {
-            return rpc->GetID() < value;
-        }) -
-        m_rpcs.begin());
-}
-
 CRpc *CRpcMgr::FindRpc(uint32_t id)
 {
-    size_t index = lowerBound(id);
-    if (index < m_rpcs.size() && m_rpcs[index]->GetID() == id)
-        return m_rpcs[index];
+    int index = indexOf(id);
+    if (index >= 0)
+        return m_rpcs[static_cast<size_t>(index)];
     SHAREDLIB_LOG(LogSev_Error, Log_RPC, "Unable to find RPC with ID 0x%X", id);
     return nullptr;
 }
 
 int CRpcMgr::FindRpcIndex(uint32_t id)
 {
-    size_t index = lowerBound(id);
-    if (index < m_rpcs.size() && m_rpcs[index]->GetID() == id)
-        return static_cast<int>(index);
+    int index = indexOf(id);
+    if (index >= 0)
+        return index;
     SHAREDLIB_LOG(LogSev_Error, Log_RPC, "Unable to find RPC with ID 0x%X", id);
     return 0;
 }

@@ -79,12 +79,18 @@ private:
     void Register(CRpc *rpc);
     void InitClientHash();
     int FindRpcIndex(uint32_t id);
-    // The first position whose identifier is not below id.
-    size_t lowerBound(uint32_t id) const;
+    // The table position of the (first) RPC with this identifier, or -1:
+    // one probe of an open-addressing index, whatever the table's size.
+    int indexOf(uint32_t id) const;
+    void buildIndex();
 
     unsigned char m_hash[16];
     std::vector<CRpc *> m_rpcs;
     std::vector<RpcStatistics> m_stats;
+    // Table position + 1 by hashed identifier (0: empty slot); a power of
+    // two at least twice the table's size.
+    std::vector<int32_t> m_slots;
+    uint32_t m_slotShift = 32;
 
     static CRpcMgr *sm_pRpcMgr;
 };

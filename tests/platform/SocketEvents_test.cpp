@@ -288,3 +288,31 @@ TEST(Sockets, DatagramsKeepTheirBoundaries)
 }
 
 }  // namespace
+
+TEST(SocketEvents, APollMaySkipAReadOnlyWhileAWaitSetWatchesAnEmptySocket)
+{
+    Pair pair;
+    char buffer[64];
+    platform::send(pair.client, "ab", 2, 0);
+    waitAndEnumerate(pair.server, pair.serverEvent);
+    EXPECT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), 2);
+    // Empty, but nothing would report new input: every poll must read.
+    EXPECT_TRUE(platform::MayHaveInput(pair.server));
+
+    EventWaitSet set;
+    set.Add(pair.serverEvent);
+    EXPECT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_FALSE(platform::MayHaveInput(pair.server));
+    platform::send(pair.client, "cd", 2, 0);
+    std::vector<WSAEVENT> signalled;
+    set.Wait(1000, signalled);
+    EXPECT_EQ(signalled.size(), 1u);
+    EXPECT_TRUE(platform::MayHaveInput(pair.server));
+    // A read that fills the whole buffer may have left more behind.
+    EXPECT_EQ(platform::recv(pair.server, buffer, 1, 0), 1);
+    EXPECT_TRUE(platform::MayHaveInput(pair.server));
+    EXPECT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), 1);
+    EXPECT_FALSE(platform::MayHaveInput(pair.server));
+    set.Remove(pair.serverEvent);
+    EXPECT_TRUE(platform::MayHaveInput(pair.server));
+}

@@ -155,7 +155,7 @@ SOCKET AcceptSocket(SOCKET s, uint32_t *ip, uint16_t *port)
     int listenerFlags = ::fcntl(fd(s), F_GETFL);
     int flags = SOCK_CLOEXEC | ((listenerFlags >= 0 && (listenerFlags & O_NONBLOCK)) ? SOCK_NONBLOCK : 0);
     int accepted = ::accept4(fd(s), reinterpret_cast<sockaddr *>(&address), &length, flags);
-    posix::NoteInputConsumed(fd(s));
+    posix::NoteInputConsumed(fd(s), false);
     if (accepted < 0) {
         failed();
         return INVALID_SOCKET;
@@ -168,7 +168,8 @@ SOCKET AcceptSocket(SOCKET s, uint32_t *ip, uint16_t *port)
 int recv(SOCKET s, char *buffer, int length, int flags)
 {
     ssize_t received = ::recv(fd(s), buffer, static_cast<size_t>(length < 0 ? 0 : length), flags);
-    posix::NoteInputConsumed(fd(s));
+    bool wouldBlock = received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    posix::NoteInputConsumed(fd(s), received >= 0 ? received < length : wouldBlock);
     return received >= 0 ? static_cast<int>(received) : failed();
 }
 
@@ -211,7 +212,8 @@ int RecvFrom(SOCKET s, char *buffer, int length, uint32_t *ip, uint16_t *port)
     size_t room = static_cast<size_t>(length < 0 ? 0 : length);
     ssize_t received =
         ::recvfrom(fd(s), buffer, room, MSG_TRUNC, reinterpret_cast<sockaddr *>(&address), &addressLength);
-    posix::NoteInputConsumed(fd(s));
+    // One datagram per call: only would-block says the socket is empty.
+    posix::NoteInputConsumed(fd(s), received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
     if (received < 0)
         return failed();
     split(address, ip, port);

@@ -44,6 +44,11 @@ struct SocketRecord {
     // without the lock by recv and send, which only ever re-arm.
     std::atomic<bool> inputArmed{true};
     std::atomic<bool> writeArmed{false};
+    // The last read found the socket empty, and no input has been reported
+    // since; `watched`: a wait set would report input. Both together let a
+    // poll skip a read that would only block. Read without the lock.
+    std::atomic<bool> drained{false};
+    std::atomic<bool> watched{false};
     uint32_t interest = 0;  // epoll interest registered in the wait sets
     SocketEvent *event = nullptr;
     int32_t selected = 0;
@@ -111,10 +116,25 @@ struct EventRegistry {
         return interest;
     }
 
+    // Whether the record's socket is in a wait set now.
+    static void rewatch(SocketRecord &record)
+    {
+        bool watched = record.event != nullptr && !record.leftPolling && !record.event->sets.empty();
+        record.watched.store(watched, std::memory_order_relaxed);
+    }
+
+    void rewatchAll(SocketEvent *event)
+    {
+        for (int fd : event->sockets)
+            if (SocketRecord *record = find(fd))
+                rewatch(*record);
+    }
+
     void setInterest(SocketRecord &record, uint32_t interest)
     {
         if (record.stream && record.closeRecorded && !record.leftPolling && record.event != nullptr) {
             record.leftPolling = true;
+            rewatch(record);
             for (auto &membership : record.event->sets)
                 ::epoll_ctl(membership.set->m_poll, EPOLL_CTL_DEL, record.fd, nullptr);
         }
@@ -188,6 +208,8 @@ struct EventRegistry {
         bool input = (ready & (POLLIN | POLLRDHUP)) != 0;
         bool output = (ready & POLLOUT) != 0;
         bool failed = (ready & (POLLERR | POLLHUP)) != 0;
+        if (input || failed)
+            record.drained.store(false, std::memory_order_relaxed);
         bool usedInput = false;
         bool usedOutput = false;
         if (record.listening) {
@@ -305,6 +327,7 @@ struct EventRegistry {
         record.selected = 0;
         record.recorded = 0;
         record.interest = 0;
+        rewatch(record);
     }
 };
 
@@ -397,10 +420,12 @@ void NoteListening(int fd)
     });
 }
 
-void NoteInputConsumed(int fd)
+void NoteInputConsumed(int fd, bool drained)
 {
     EventRegistry &r = registry();
     SocketRecord *record = r.find(fd);
+    if (record != nullptr)
+        record->drained.store(drained, std::memory_order_relaxed);
     // Already armed is the common case: no lock, no system call.
     if (record == nullptr || record->inputArmed.load(std::memory_order_relaxed))
         return;
@@ -487,6 +512,7 @@ int WSAEventSelect(SOCKET s, WSAEVENT handle, int32_t networkEvents)
     event->sockets.push_back(record->fd);
     record->interest = EventRegistry::desiredInterest(*record);
     r.addToSets(*record);
+    EventRegistry::rewatch(*record);
     // Conditions that already hold are recorded at once.
     r.poll(*record);
     return 0;
@@ -568,6 +594,13 @@ uint32_t WaitForMultipleEvents(uint32_t count, WSAEVENT const *events, uint32_t 
     }
 }
 
+bool MayHaveInput(SOCKET s)
+{
+    SocketRecord *record = registry().find(static_cast<int>(s));
+    return record == nullptr || !record->drained.load(std::memory_order_relaxed) ||
+           !record->watched.load(std::memory_order_relaxed);
+}
+
 EventWaitSet::EventWaitSet() : m_poll(::epoll_create1(EPOLL_CLOEXEC)) {}
 
 EventWaitSet::~EventWaitSet()
@@ -575,10 +608,12 @@ EventWaitSet::~EventWaitSet()
     EventRegistry &r = registry();
     {
         std::lock_guard<std::mutex> guard(r.lock);
-        for (SocketEvent *event : r.events)
+        for (SocketEvent *event : r.events) {
             event->sets.erase(std::remove_if(event->sets.begin(), event->sets.end(),
                                              [this](auto const &membership) { return membership.set == this; }),
                               event->sets.end());
+            r.rewatchAll(event);
+        }
     }
     if (m_poll >= 0)
         ::close(m_poll);
@@ -610,6 +645,7 @@ bool EventWaitSet::Add(WSAEVENT handle)
         event->sets.back().readyIndex = m_ready.size();
         m_ready.push_back(event);
     }
+    r.rewatchAll(event);
     return true;
 }
 
@@ -627,6 +663,7 @@ void EventWaitSet::Remove(WSAEVENT handle)
         for (int fd : event->sockets)
             ::epoll_ctl(m_poll, EPOLL_CTL_DEL, fd, nullptr);
         event->sets.erase(event->sets.begin() + static_cast<long>(i));
+        r.rewatchAll(event);
         return;
     }
 }

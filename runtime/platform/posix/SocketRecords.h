@@ -15,8 +15,9 @@ enum class ConnectOutcome { Unknown, Established, Failed };
 ConnectOutcome ConnectState(int fd);
 void NoteConnected(int fd);
 void NoteConnectFailed(int fd);
-// recv / recvfrom re-arm FD_READ, accept re-arms FD_ACCEPT.
-void NoteInputConsumed(int fd);
+// recv / recvfrom re-arm FD_READ, accept re-arms FD_ACCEPT. drained: the
+// call found nothing more waiting (a short read, or would-block).
+void NoteInputConsumed(int fd, bool drained);
 // A send that would block re-arms FD_WRITE.
 void NoteSendBlocked(int fd);
 
