@@ -49,7 +49,7 @@ void CFifoBuffer::append(void const *data, int len)
     }
 }
 
-bool CFifoBuffer::appendWhole(void const *head, int headLen, void const *body, int bodyLen)
+bool CFifoBuffer::appendWholeSlow(void const *head, int headLen, void const *body, int bodyLen)
 {
     if (headLen < 0 || bodyLen < 0 || static_cast<int64_t>(headLen) + bodyLen > INT32_MAX - m_byteCount)
         return false;

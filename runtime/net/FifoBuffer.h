@@ -12,6 +12,7 @@
 // holds at least one byte, and every bundle but the last is full.
 
 #include <cstdint>
+#include <cstring>
 
 #include "../Export.h"
 #include "BundleManager.h"
@@ -41,7 +42,26 @@ public:
     // Copies `head` then `body` to the tail as one unit: true when both were
     // queued; false, with the FIFO exactly as before, when any byte found no
     // room. A length of 0 adds nothing for that piece.
-    bool appendWhole(void const *head, int headLen, void const *body, int bodyLen);
+    bool appendWhole(void const *head, int headLen, void const *body, int bodyLen)
+    {
+        // The common case: both pieces fit behind the tail's bytes.
+        BufferBundle *tail = m_last != nullptr ? m_last : m_first;
+        if (tail != nullptr && headLen >= 0 && bodyLen >= 0 && (bodyLen == 0 || body != nullptr)) {
+            int end = tail->count + (tail == m_first ? m_readOffset : 0);
+            int64_t total = static_cast<int64_t>(headLen) + bodyLen;
+            if (total <= tail->size - end && total <= INT32_MAX - m_byteCount) {
+                char *to = tail->data() + end;
+                for (int i = 0; i < headLen; ++i)
+                    to[i] = static_cast<char const *>(head)[i];
+                if (bodyLen > 0)
+                    std::memcpy(to + headLen, body, static_cast<size_t>(bodyLen));
+                tail->count += static_cast<int32_t>(total);
+                m_byteCount += static_cast<int32_t>(total);
+                return true;
+            }
+        }
+        return appendWholeSlow(head, headLen, body, bodyLen);
+    }
     // The first unread byte and the number of unread bytes in the first
     // bundle only; null and 0 when the FIFO is empty. Either pointer may be null.
     void getFirstBundle(char const **data, int *len) const;
@@ -57,6 +77,7 @@ public:
     int getBundleCount() const;
 
 protected:
+    bool appendWholeSlow(void const *head, int headLen, void const *body, int bodyLen);
     // Removes the last `n` bytes again (n at most getByteCount()); bundles
     // left empty go back to the pool.
     void dropTail(int n);

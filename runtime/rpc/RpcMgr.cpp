@@ -42,9 +42,17 @@ void CRpcMgr::InitRpcList()
 
 namespace {
 
+// Identifiers may be sequential, multiples of a constant or hashes already:
+// every bit is mixed into the slot (a 32-bit finaliser), so none of these
+// patterns can pile up in one run of slots.
 uint32_t slotOf(uint32_t id, uint32_t shift)
 {
-    return shift >= 32 ? 0 : (id * 0x9E3779B1u) >> shift;
+    id ^= id >> 16;
+    id *= 0x85EBCA6Bu;
+    id ^= id >> 13;
+    id *= 0xC2B2AE35u;
+    id ^= id >> 16;
+    return shift >= 32 ? 0 : id >> shift;
 }
 
 }  // namespace
