@@ -1,10 +1,11 @@
 // sharedtool run: a command's output into a numbered log file while a
 // progress bar moves on the terminal.
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 #include <SharedLib/SharedLib.h>
 
@@ -69,7 +70,7 @@ private:
 };
 
 // Windows command-line quoting for one argument.
-std::string quoted(std::string const &argument)
+std::string quoteArgument(std::string const &argument)
 {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
         return argument;
@@ -88,6 +89,45 @@ std::string quoted(std::string const &argument)
     return text + "\"";
 }
 
+bool isProgramFile(std::filesystem::path const &candidate)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::file_status const status = fs::status(candidate, error);
+    if (error || !fs::is_regular_file(status))
+        return false;
+    return (status.permissions() & (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) !=
+           fs::perms::none;
+}
+
+// A shell looks a bare program name up on PATH; the library does not (it
+// starts a name without a directory from the working directory), so the
+// tool does the look-up first. A name with a directory, or one found on no
+// PATH entry, goes to the library as given.
+std::string searchPath(std::string const &program)
+{
+    if (program.empty() || program.find_first_of("/\\:") != std::string::npos)
+        return program;
+    char const *path = std::getenv("PATH");
+    if (path == nullptr)
+        return program;
+    constexpr char kListSeparator = std::filesystem::path::preferred_separator == '\\' ? ';' : ':';
+    std::string_view const entries(path);
+    for (size_t start = 0; start <= entries.size();) {
+        size_t end = entries.find(kListSeparator, start);
+        if (end == std::string_view::npos)
+            end = entries.size();
+        std::string_view const directory = entries.substr(start, end - start);
+        // An empty entry names the working directory.
+        std::filesystem::path const candidate =
+            std::filesystem::path(directory.empty() ? std::string(".") : std::string(directory)) / program;
+        if (isProgramFile(candidate))
+            return candidate.string();
+        start = end + 1;
+    }
+    return program;
+}
+
 }  // namespace
 
 int Run(Arguments const &arguments)
@@ -100,6 +140,7 @@ int Run(Arguments const &arguments)
             std::printf("usage: sharedtool run [--logs DIR] [--prefix NAME] -- PROGRAM [ARGUMENTS...]\n"
                         "  Runs PROGRAM, writing its output into a numbered log file NAME_NNNNN.txt in DIR\n"
                         "  (default logs, below the working directory) while a progress bar moves.\n"
+                        "  A PROGRAM without a directory is looked up on PATH, as a shell does.\n"
                         "  Exits with the program's exit code, or 1 when it cannot be started.\n");
             return 0;
         }
@@ -115,9 +156,11 @@ int Run(Arguments const &arguments)
     if (at + 1 >= arguments.size())
         return Fail(2, "run: no program given after --");
     std::string program = arguments[at + 1];
-    std::string commandLine = quoted(program);
-    for (size_t i = at + 2; i < arguments.size(); ++i)
-        commandLine += " " + quoted(arguments[i]);
+    std::string commandLine = quoteArgument(program);
+    for (size_t i = at + 2; i < arguments.size(); ++i) {
+        commandLine += ' ';
+        commandLine += quoteArgument(arguments[i]);
+    }
 
     InitGamePath(false, nullptr);
     Logger logger(prefix.c_str(), logs.c_str());
@@ -126,9 +169,10 @@ int Run(Arguments const &arguments)
     for (int channel = 0; channel < Log_Max; ++channel)
         logger.SetConditional(channel, LogSev_Info);
     theLogger = &logger;
-    TerminalProgress window(isatty(STDERR_FILENO) != 0);
+    TerminalProgress window(platform::IsTerminal(2));
     CProgressWindow::g_pWindow = &window;
-    int32_t code = spawnWithLoggedOutput(program.c_str(), commandLine.data());
+    std::string const programFile = searchPath(program);
+    int32_t code = spawnWithLoggedOutput(programFile.c_str(), commandLine.data());
     CProgressWindow::g_pWindow = nullptr;
     window.finish();
     std::string file = logger.getFileName();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "../platform/Clock.h"
 #include "../platform/FileSystem.h"
@@ -25,6 +26,19 @@ struct DateStamp {
     char text[32] = {};
     size_t length = 0;
 };
+
+// A file that cannot be opened loses every line meant for it; say so once on
+// standard error, so that the operator learns why the logs stay empty.
+void reportOpenFailure(char const *path, uint32_t error)
+{
+    std::string reason = platform::FormatSystemMessage(error);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+        reason.pop_back();
+    if (reason.empty())
+        reason = "error " + std::to_string(error);
+    std::fprintf(stderr, "Log file %s cannot be opened, its lines are dropped: %s\n", path, reason.c_str());
+    std::fflush(stderr);
+}
 
 }  // namespace
 
@@ -116,8 +130,10 @@ void LogFile::ensureOpen()
         m_opened = true;
         if (descriptor < 0) {
             // Another process may have taken the number: scan again.
-            if (platform::GetLastError() != 0 && attempt < kMaxOpenAttempts)
+            uint32_t const error = platform::GetLastError();
+            if (error != 0 && attempt < kMaxOpenAttempts)
                 continue;
+            reportOpenFailure(path, error);
             return;
         }
         if (created)

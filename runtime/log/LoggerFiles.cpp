@@ -92,7 +92,9 @@ void Logger::flush()
 void Logger::setPipeName(char const *pipeName)
 {
     platform::CriticalSectionLock guard(*m_lock);
-    platform::ClosePipe(m_pipe);
+    // The previous pipe is not closed: the host may hold its handle (from
+    // getPipe) and closes it itself. Only the current one is closed, by the
+    // destructor.
     m_pipe = platform::OpenNamedPipeForWriting(pipeName);
     if (m_pipe != nullptr)
         platform::SetPipeMessageMode(m_pipe);

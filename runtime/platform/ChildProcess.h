@@ -21,10 +21,15 @@ SHAREDLIB_API std::vector<std::string> SplitCommandLine(char const *commandLine)
 // when the drive is not mapped.
 SHAREDLIB_API std::string HostProgramPath(char const *program);
 
+// The files of the source-control client (p4) to try, in order: its two
+// standard install folders on Windows, the p4 found on the PATH elsewhere
+// (none when the PATH has none).
+SHAREDLIB_API std::vector<std::string> SourceControlClientLocations();
+
 // A child process (CreateProcessA) whose standard output and standard error
 // both go into one anonymous pipe that the parent polls without blocking.
-// The child's standard input is the null device; it keeps the parent's
-// environment. Reading the pipe never raises SIGPIPE in the parent.
+// The child's standard input is the parent's standard input; it keeps the
+// parent's environment. Reading the pipe never raises SIGPIPE in the parent.
 // Every failing call sets the thread's last error (LastError.h).
 class SHAREDLIB_API ChildProcess {
 public:
@@ -39,7 +44,8 @@ public:
     // when no pipe can be made.
     bool CreateOutputPipe();
     // CreateProcessA(program, commandLine): program is the file to run
-    // (mapped as HostProgramPath; not searched for). A null or empty program
+    // (mapped as HostProgramPath; not searched for: a name without a
+    // directory is taken from the working directory). A null or empty program
     // runs the first argument of the command line, searched on the PATH.
     // The arguments come from SplitCommandLine(commandLine). A null working
     // directory keeps the parent's; another is a Windows path. Creates the

@@ -51,10 +51,16 @@ SHAREDLIB_API bool GetWorkingDirectory(std::string &directory);
 SHAREDLIB_API bool SetWorkingDirectory(char const *directory);
 // GetModuleFileNameA of the executable, in the Windows view.
 SHAREDLIB_API bool GetExecutablePath(std::string &path);
-// SHGetFolderPathA(CSIDL_PERSONAL): the user's documents folder, by default
-// $HOME/Documents in the Windows view.
+// SHGetFolderPathA(CSIDL_PERSONAL): the user's documents folder in the
+// Windows view. Here the XDG one: $XDG_DOCUMENTS_DIR, else its entry in
+// user-dirs.dirs, else $HOME/Documents; false (ERROR_PATH_NOT_FOUND) when
+// that folder does not exist.
 SHAREDLIB_API bool GetDocumentsFolder(std::string &directory);
 // Test seam: answer this Windows directory instead ("" restores the default).
 SHAREDLIB_API void SetDocumentsFolder(std::string const &windowsDirectory);
+
+// _isatty: whether a descriptor (0, 1 and 2 are the standard streams) is a
+// terminal or console.
+SHAREDLIB_API bool IsTerminal(int descriptor);
 
 }  // namespace platform

@@ -28,7 +28,8 @@ SHAREDLIB_API bool GetFileSize(FileHandle file, int64_t *size);
 // file as it is now, or null. An empty file cannot be mapped.
 SHAREDLIB_API FileMapping *CreateFileMapping(FileHandle file);
 // MapViewOfFile(mapping, FILE_MAP_READ, offset 0, length 0): the address of
-// a read-only view of the whole mapping, or null.
+// a read-only view of the whole mapping, or null. Reading it never faults,
+// even when someone truncates the file meanwhile.
 SHAREDLIB_API void const *MapViewOfFile(FileMapping *mapping);
 // UnmapViewOfFile: releases a view returned by MapViewOfFile.
 SHAREDLIB_API bool UnmapViewOfFile(void const *view);

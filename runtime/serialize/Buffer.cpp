@@ -3,9 +3,18 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// A 32-bit process has at most 2 GiB of address space for its own data: a
+// block of that size or more can never be allocated there (it is what a
+// negative count turns into as an unsigned size), and is refused here too.
+constexpr uint32_t kLargestBlock = 0x7FFFFFFFu;
+
+}  // namespace
+
 Buffer::Buffer(unsigned int size) : m_data(nullptr), m_capacity(0), m_owner(1)
 {
-    if (size > 0) {
+    if (size > 0 && size <= kLargestBlock) {
         m_data = static_cast<char *>(std::malloc(size));
         if (m_data != nullptr)
             m_capacity = size;
@@ -40,7 +49,7 @@ Buffer::~Buffer()
 
 bool Buffer::grow(uint32_t size)
 {
-    if (m_owner == 0)
+    if (m_owner == 0 || size > kLargestBlock)
         return false;
     // realloc keeps the whole old capacity, exactly as a fresh block plus a copy.
     char *bigger = static_cast<char *>(std::realloc(m_data, size));

@@ -101,7 +101,9 @@ void CPackedData::putSizeAtOffset(uint32_t offset)
 
 void CPackedData::GetData(CPackedData &destination, int n)
 {
-    uint32_t length = static_cast<uint32_t>(std::max(n, 0));
+    // As on the 32-bit target, a negative count is an enormous unsigned size
+    // that no destination can take.
+    uint32_t length = static_cast<uint32_t>(n);
     if (!destination.checkSize(length)) {
         SHAREDLIB_LOG(LogSev_Assert, Log_Generic, "CPackedData::GetData: Capacity too small");
         return;

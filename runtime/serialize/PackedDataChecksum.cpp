@@ -63,6 +63,13 @@ bool CPackedData::GetPacketChecksum(const void *packet, int length, char checksu
         return false;
     }
     CPackedData view(packet, length);
+    if (length < 0) {
+        // On the 32-bit target a negative length is an enormous unsigned size:
+        // the header byte is read, and the size test below then fails. Only
+        // the header is ever read through the view.
+        view.m_capacity = static_cast<uint32_t>(length);
+        view.m_size = static_cast<uint32_t>(length);
+    }
     view.ReadHeader();
     if (!view.hasMD5Checksum()) {
         SHAREDLIB_LOG(LogSev_Info, Log_Network, "GetPacketChecksum() - Packet has no checksum");

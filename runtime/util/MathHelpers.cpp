@@ -1,5 +1,7 @@
 #include "MathHelpers.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
@@ -8,10 +10,61 @@
 
 namespace {
 
-// Further out than this many periods, validateRotation reduces the angle with
-// an exact remainder instead of stepping (a float step can stop changing the
-// angle altogether once the period is below half its ulp).
-constexpr float kMaxRotationSteps = 65536.0f;
+// Steps value (finite, above period > 0) down by period, each difference
+// rounded to single precision, until it is no longer above period: the
+// result of the plain loop, without taking its millions of steps.
+//
+// Within one binade [2^e, 2^(e+1)) every float lies on the grid of one ulp
+// u, and value - period lies in the binade as long as value >= 2^e + period.
+// Subtracting a multiple of u moves value - period along the grid without
+// changing where it rounds, so every such step subtracts the same d. The
+// one exception is a difference exactly halfway between two grid points:
+// ties go to the even neighbour, and from an even value the step is again
+// constant. Those steps are taken at once; the rest (crossing into the next
+// binade down, a halfway step from an odd value) one by one.
+//
+// Where a step no longer changes the value (the period is below half an
+// ulp), the loop would never end: there, and only there, the value is
+// reduced by the exact remainder, which ends in (0, period].
+float stepDown(float value, float period)
+{
+    while (value > period) {
+        float const next = value - period;
+        if (next == value) {
+            float const rest = std::fmod(value, period);
+            return rest == 0.0f ? period : rest;
+        }
+        int const exponent = std::ilogb(value);
+        // Below the smallest normal float the grid no longer shrinks.
+        double const binadeStart = exponent >= FLT_MIN_EXP - 1 ? std::ldexp(1.0, exponent) : 0.0;
+        double const ulp = std::ldexp(1.0, std::max(exponent, FLT_MIN_EXP - 1) - (FLT_MANT_DIG - 1));
+        // Both differences are exact in double: the step changed the value,
+        // so period is at least half an ulp and the bits involved span
+        // fewer than 53.
+        double const exact = static_cast<double>(value) - static_cast<double>(period);
+        double const step = static_cast<double>(value) - static_cast<double>(next);
+        bool const halfway = std::fabs(exact - static_cast<double>(next)) == ulp / 2.0;
+        bool const evenValue = std::fmod(static_cast<double>(value), 2.0 * ulp) == 0.0;
+        if (exact < binadeStart || (halfway && !evenValue)) {
+            value = next;
+            continue;
+        }
+        // Steps i = 0, 1, ... take value - i * step while the difference
+        // before rounding stays in the binade (and value above period).
+        auto inBinade = [&](double steps) {
+            double const at = static_cast<double>(value) - steps * step;
+            double const difference = at - static_cast<double>(period);
+            return at > static_cast<double>(period) && difference >= binadeStart;
+        };
+        double count = std::floor((exact - binadeStart) / step) + 1.0;
+        while (count > 1.0 && !inBinade(count - 1.0))
+            count -= 1.0;
+        while (inBinade(count))
+            count += 1.0;
+        value = static_cast<float>(static_cast<double>(value) - count * step);
+    }
+    return value;
+}
 
 // The double values of the float constants the curve was tuned with.
 constexpr double kSCurveWidth = static_cast<double>(0.09f);
@@ -57,22 +110,12 @@ void validateRotation(float &angle, float period)
     // number of periods brings it back. NaN angle: nothing compares.
     if (!(period > 0.0f) || !std::isfinite(angle))
         return;
-
-    float value = angle;
-    if (std::fabs(value) / period > kMaxRotationSteps) {
-        // The remainder of two floats is exact. Stepping down by whole periods
-        // ends in (0, period] (or [-period, 0) from below).
-        float const rest = std::fmod(value, period);
-        if (value > 0.0f)
-            value = rest == 0.0f ? period : rest;
-        else
-            value = rest == 0.0f ? -period : rest;
-    }
-    while (value > period)
-        value -= period;
-    while (value < -period)
-        value += period;
-    angle = value;
+    // Rounding is symmetric, so stepping up from below is stepping down
+    // from the mirrored angle.
+    if (angle > period)
+        angle = stepDown(angle, period);
+    else if (angle < -period)
+        angle = -stepDown(-angle, period);
 }
 
 float roundf(float x)

@@ -35,9 +35,12 @@ SHAREDLIB_API void constrainAngle(float &angle, float limit);
 // Brings angle back into [-period, period] by whole periods, stepping one
 // period at a time in single precision; the bounds are inclusive and the
 // angle is not folded into a half-open range (with 2*pi the result may be
-// anywhere from -2*pi to 2*pi). An angle more than 65536 periods out is first
-// reduced exactly, so the call is always quick. A NaN or infinite angle, and
-// a period that is not positive, leave the angle unchanged.
+// anywhere from -2*pi to 2*pi). The result is that of the step-by-step loop,
+// reached without taking every step, so the call is always quick. Where a
+// step would no longer change the angle (a period below half its ulp) the
+// loop could never end; there the angle is reduced by the exact remainder.
+// A NaN or infinite angle, and a period that is not positive, leave the
+// angle unchanged.
 SHAREDLIB_API void validateRotation(float &angle, float period);
 
 // An S-shaped remapping of a ratio: 0.5 stays 0.5, the curve is steep around

@@ -9,7 +9,8 @@
 // life of the object, so other openers are refused meanwhile. Construction
 // never throws: a failure is logged on Generic and leaves GetBuffer() null,
 // so test the buffer before use. An empty file is not mapped (null buffer,
-// size 0).
+// size 0). Where the hold cannot stop another process from truncating the
+// file, the view is a snapshot of its bytes, so reading never faults.
 class SHAREDLIB_API MemoryMap {
 public:
     explicit MemoryMap(char const *fileName);

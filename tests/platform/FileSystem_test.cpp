@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/DriveMap.h>
@@ -9,6 +14,7 @@
 #include <SharedLib/platform/FileSystem.h>
 #include <SharedLib/platform/LastError.h>
 #include <SharedLib/platform/NamedPipe.h>
+#include <SharedLib/platform/Process.h>
 
 #include "support/TempDirectory.h"
 
@@ -129,6 +135,63 @@ TEST(FileSystem, WorkingDirectoryInTheWindowsView)
     platform::SetDocumentsFolder("");
 }
 
+// Sets environment variables (null unsets) for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<char const *, char const *>> values)
+    {
+        for (auto const &[name, value] : values) {
+            char const *old = std::getenv(name);
+            m_saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+            set(name, value);
+        }
+    }
+    ~ScopedEnvironment()
+    {
+        for (auto const &[name, value] : m_saved)
+            set(name.c_str(), value ? value->c_str() : nullptr);
+    }
+    static void set(char const *name, char const *value)
+    {
+        platform::SetEnvironmentVariableA(name, value);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
+{
+    TempDirectory temp;
+    std::string const home = temp.host().string();
+    ScopedEnvironment environment{{"HOME", home.c_str()}, {"XDG_DOCUMENTS_DIR", nullptr}, {"XDG_CONFIG_HOME", nullptr}};
+    auto lookUp = [] {
+        std::string documents;
+        return platform::GetDocumentsFolder(documents) ? documents : std::string("(none)");
+    };
+    auto userDirs = [&](char const *line) {
+        fs::create_directories(temp.host() / ".config");
+        std::ofstream(temp.host() / ".config" / "user-dirs.dirs") << "# written by hand\n" << line << "\n";
+    };
+    EXPECT_EQ(lookUp(), "(none)");  // a server account without ~/Documents
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
+    fs::create_directory(temp.host() / "Documents");
+    EXPECT_EQ(lookUp(), temp.windows("Documents"));
+
+    userDirs("XDG_DOCUMENTS_DIR=\"$HOME/Papers\"");
+    EXPECT_EQ(lookUp(), "(none)");  // named there, but absent
+    fs::create_directory(temp.host() / "Papers");
+    EXPECT_EQ(lookUp(), temp.windows("Papers"));
+    userDirs("XDG_DOCUMENTS_DIR=\"$HOME/\"");  // the user has switched the folder off
+    EXPECT_EQ(lookUp(), "(none)");
+
+    std::string const named = (temp.host() / "Named").string();
+    ScopedEnvironment::set("XDG_DOCUMENTS_DIR", named.c_str());
+    EXPECT_EQ(lookUp(), "(none)");
+    fs::create_directory(temp.host() / "Named");
+    EXPECT_EQ(lookUp(), temp.windows("Named"));
+}
+
 TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
 {
     TempDirectory temp;
@@ -157,7 +220,7 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
 
 TEST(PlatformClock, LocalTimeTextHasTheCtimeForm)
 {
-    ::setenv("TZ", "UTC", 1);
+    platform::SetEnvironmentVariableA("TZ", "UTC");
     ::tzset();
     char text[32];
     ASSERT_TRUE(platform::LocalTimeText(0, text));

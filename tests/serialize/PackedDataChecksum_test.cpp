@@ -153,6 +153,19 @@ TEST_F(PackedDataChecksum, GetPacketChecksumOfRawBytes)
                        }));
     clearLines();
 
+    // A negative length is an enormous unsigned size: the header is read and
+    // the length then fails the size test.
+    seventeen[0] = 0x03;
+    reset();
+    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), -5, checksum));
+    EXPECT_TRUE(isZero());
+    EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "ERROR Network: GetPacketChecksum() - packet is too small (-5 bytes) to contain a checksum",
+                       }));
+    ASSERT_EQ(lines().size(), 1u);
+    EXPECT_EQ(lines()[0].severity, LogSev_Assert);
+    clearLines();
+
     // A malformed header is reported by the header read, then there is no checksum.
     seventeen[0] = 0x07;
     EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));

@@ -493,6 +493,20 @@ TEST_F(PackedData, CopyAndGetDataIntoAViewThatIsTooSmall)
     EXPECT_EQ(std::string(grown.readData(), 8), "ve bytes");
     EXPECT_EQ(grown.size(), 8);
     EXPECT_EQ(grown.GetGetIndex(), 1);
+
+    // A negative count is an enormous unsigned size: neither a view nor an
+    // owner can take it, and nothing moves.
+    clearLines();
+    int const sourceIndex = source.GetGetIndex();
+    source.GetData(view, -1);
+    source.GetData(grown, -2);
+    EXPECT_EQ(texts(), (Texts{"ERROR : CPackedData::GetData: Capacity too small",
+                              "ERROR : CPackedData::GetData: Capacity too small"}));
+    ASSERT_EQ(lines().size(), 2u);
+    EXPECT_EQ(lines()[1].severity, LogSev_Assert);
+    EXPECT_EQ(source.GetGetIndex(), sourceIndex);
+    EXPECT_EQ(view.size(), 4);
+    EXPECT_EQ(grown.size(), 8);
 }
 
 TEST_F(PackedData, EveryConstructorCountsAndTheDestructorUncounts)

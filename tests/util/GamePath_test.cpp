@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <SharedLib/platform/DriveMap.h>
 #include <SharedLib/platform/FileSystem.h>
+#include <SharedLib/platform/Process.h>
 #include <SharedLib/util/GamePath.h>
 
 #include "support/TempDirectory.h"
@@ -25,6 +30,8 @@ protected:
         fs::create_directories(temp.host() / "Games" / "Saltreach" / "Data" / "World" / "Rooms" / "Harbor");
         fs::current_path(temp.host() / "Games" / "Saltreach");
         game = temp.windows() + "\\games\\saltreach";
+        for (char &c : game)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     void TearDown() override
     {
@@ -41,7 +48,7 @@ TEST_F(GamePathTest, InitFromTheWorkingDirectory)
 {
     InitGamePath(false, nullptr);
     EXPECT_STREQ(GetGamePath(), game.c_str());
-    EXPECT_STREQ(GetParentPath(), (temp.windows() + "\\games").c_str());
+    EXPECT_STREQ(GetParentPath(), game.substr(0, game.rfind('\\')).c_str());
     EXPECT_STREQ(GetRemoteGamePath(), game.c_str());
     EXPECT_STREQ(GetGameOutputPath(), game.c_str());
 
@@ -63,6 +70,25 @@ TEST_F(GamePathTest, DocumentsFolderForOutput)
     EXPECT_STREQ(GetGameOutputPath(), temp.windows("Docs\\Tools").c_str());
     EXPECT_EQ(GetOutputPath("logs"), temp.windows("Docs\\Tools\\logs"));
     EXPECT_STREQ(GetGamePath(), game.c_str());
+}
+
+TEST_F(GamePathTest, MissingDocumentsFolderFallsBackToTheGamePath)
+{
+    // A home without a Documents folder (nor user-dirs.dirs): the output
+    // stays beside the game.
+    std::vector<std::pair<char const *, std::optional<std::string>>> saved;
+    for (char const *name : {"HOME", "XDG_DOCUMENTS_DIR", "XDG_CONFIG_HOME"}) {
+        char const *value = std::getenv(name);
+        saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
+    platform::SetEnvironmentVariableA("HOME", temp.host().string().c_str());
+    platform::SetEnvironmentVariableA("XDG_CONFIG_HOME", temp.host().string().c_str());
+    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
+    InitGamePath(true, nullptr);
+    EXPECT_STREQ(GetGameOutputPath(), game.c_str());
+    for (auto const &[name, value] : saved) {
+        platform::SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
+    }
 }
 
 TEST_F(GamePathTest, JoinsAndTheirExceptions)
@@ -101,9 +127,9 @@ TEST_F(GamePathTest, RelativePaths)
 TEST_F(GamePathTest, ForceExePathMovesToTheExecutable)
 {
     EXPECT_EQ(ForceExePath(), 0);
-    char buffer[4096];
-    ASSERT_NE(::readlink("/proc/self/exe", buffer, sizeof buffer - 1), -1);
-    EXPECT_EQ(fs::current_path(), fs::path(std::string(buffer, ::strnlen(buffer, sizeof buffer))).parent_path());
+    std::string executable;
+    ASSERT_TRUE(platform::GetExecutablePath(executable));
+    EXPECT_EQ(fs::current_path(), fs::path(platform::HostPath(executable.c_str())).parent_path());
 }
 
 TEST(PathHelpers, DirectoriesAndExtensions)

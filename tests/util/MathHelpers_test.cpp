@@ -70,9 +70,58 @@ TEST(ValidateRotation, StepsByWholePeriodsIntoTheInclusiveRange)
     EXPECT_EQ(rotated(10.0f, 0.1f), stepped);
 }
 
+// The rule itself: one single-precision step at a time.
+float steppedOneByOne(float angle, float period)
+{
+    volatile float value = angle;  // every step stored as a float
+    while (value > period)
+        value = value - period;
+    while (value < -period)
+        value = value + period;
+    return value;
+}
+
+TEST(ValidateRotation, ManyStepsGiveTheStepwiseResult)
+{
+    struct Case {
+        float angle, period, stepped;
+    };
+    // Computed by stepping one period at a time (up to 15 million steps).
+    Case const cases[] = {
+        {7000.0f, 0.1f, 0x1.66969p-6f},  // 0.0218864828
+        {-7000.0f, 0.1f, -0x1.66969p-6f},
+        {1000.0f, 0.3f, 0x1.070908p-3f},  // 0.128435194
+        {16779218.0f, 3.0f, 1.0f},  // halfway steps of 1.5 ulp
+        {-16779218.0f, 3.0f, -1.0f},
+        {30000000.0f, 3.0f, 1.0f},
+        {10000000.0f, 0.7f, 0x1.13d73ap-1f},  // 0.538751423
+        {8388609.0f, 0.75f, 0.25f},
+        {123456.703f, 1.0f, 0.703125f},
+        {0x1.16c2p-133f, 0x1.0bap-138f, 0x1.628p-140f},  // subnormal
+        {100.0f, kTwoPi, 0x1.70243ap+2f},
+    };
+    for (Case const &c : cases)
+        EXPECT_EQ(rotated(c.angle, c.period), c.stepped) << c.angle << " " << c.period;
+
+    // Angles and periods of every scale; every third period is an odd
+    // number of half ulps of the angle, so that its steps land halfway.
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; i < 300; ++i) {
+        float const angle = std::ldexp(1.0f + static_cast<float>(next() % 8388608u) / 8388608.0f,
+                                       static_cast<int>(next() % 60u) - 30);
+        float period = angle / static_cast<float>(next() % 20000u + 1u);
+        if (i % 3 == 0)
+            period = std::ldexp(static_cast<float>(2u * (next() % 4096u + 64u) + 1u), std::ilogb(angle) - 24);
+        float const sign = i % 2 == 0 ? 1.0f : -1.0f;
+        EXPECT_EQ(rotated(sign * angle, period), steppedOneByOne(sign * angle, period))
+            << std::hexfloat << sign * angle << " " << period;
+    }
+}
+
 TEST(ValidateRotation, FarAnglesReturnQuicklyInRange)
 {
-    // Both sides of the exact-reduction threshold agree on whole multiples.
+    // Whole multiples far out come back to the period itself.
     EXPECT_EQ(rotated(131072.0f, 2.0f), 2.0f);
     EXPECT_EQ(rotated(131074.0f, 2.0f), 2.0f);
     EXPECT_EQ(rotated(200001.0f, 2.0f), 1.0f);

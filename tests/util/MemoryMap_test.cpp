@@ -9,20 +9,19 @@
 #include <SharedLib/util/MemoryMap.h>
 
 #include "support/LogCapture.h"
+#include "support/TempDirectory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under /tmp, reached from Windows paths through z:.
+// A fresh temporary directory, reached from Windows paths (through z: here).
 class MemoryMapTest : public LogCaptureTest {
 protected:
     void SetUp() override
     {
         LogCaptureTest::SetUp();
-        char pattern[] = "/tmp/memorymap-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_directory = pattern;
+        m_directory = m_temp.host();
     }
     void TearDown() override
     {
@@ -35,15 +34,9 @@ protected:
         std::ofstream(m_directory / name, std::ios::binary) << bytes;
         return windowsPath(name);
     }
-    std::string windowsPath(char const *name) const
-    {
-        std::string path = "z:" + (m_directory / name).string();
-        for (char &c : path)
-            if (c == '/')
-                c = '\\';
-        return path;
-    }
+    std::string windowsPath(char const *name) const { return m_temp.windows(name); }
 
+    TempDirectory m_temp;
     fs::path m_directory;
 };
 
@@ -106,6 +99,20 @@ TEST_F(MemoryMapTest, HeldFileRefusesOtherOpenersUntilReleased)
     MemoryMap again(path.c_str());
     ASSERT_NE(again.GetBuffer(), nullptr);
     EXPECT_EQ(again.GetSize(), 3);
+}
+
+TEST_F(MemoryMapTest, TruncatingTheFileNeverFaultsTheReader)
+{
+    std::string const bytes(3 * 4096 + 100, 'm');
+    std::string const path = write("shrinking.bin", bytes);
+    MemoryMap map(path.c_str());
+    ASSERT_NE(map.GetBuffer(), nullptr);
+    // Another opener (the hold is advisory here) cuts the file to nothing.
+    std::error_code error;
+    fs::resize_file(m_directory / "shrinking.bin", 0, error);
+    ASSERT_FALSE(error) << error.message();
+    auto const *view = static_cast<char const *>(map.GetBuffer());
+    EXPECT_EQ(std::string(view, static_cast<size_t>(map.GetSize())), bytes);
 }
 
 TEST(MemoryMapWithoutLogger, FailsQuietly)

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -88,12 +91,37 @@ std::string collect(platform::ChildProcess &child, int32_t &exitCode)
     return output;
 }
 
-TEST(ChildProcess, OutputAndErrorShareOnePipeAndStdinIsEmpty)
+// This process's standard input reads the given text while the object lives.
+class StandardInputFrom {
+public:
+    explicit StandardInputFrom(std::string const &text)
+    {
+        {
+            std::ofstream(m_dir.host() / "stdin.txt", std::ios::binary) << text;
+        }
+        m_saved = ::dup(0);
+        int const file = ::open((m_dir.host() / "stdin.txt").c_str(), O_RDONLY);
+        ::dup2(file, 0);
+        ::close(file);
+    }
+    ~StandardInputFrom()
+    {
+        ::dup2(m_saved, 0);
+        ::close(m_saved);
+    }
+
+private:
+    TempDirectory m_dir;
+    int m_saved = -1;
+};
+
+TEST(ChildProcess, OutputAndErrorShareOnePipeAndStdinIsTheParents)
 {
+    StandardInputFrom input("typed\n");
     platform::ChildProcess child;
     ASSERT_TRUE(child.Start("/bin/sh", "sh -c \"echo out; echo err >&2; cat; exit 7\""));
     int32_t code = 0;
-    EXPECT_EQ(collect(child, code), "out\nerr\n");
+    EXPECT_EQ(collect(child, code), "out\nerr\ntyped\n");
     EXPECT_EQ(code, 7);
 }
 
@@ -322,6 +350,21 @@ TEST_F(SpawnTest, ProgramIsFoundThroughTheDriveMap)
     EXPECT_EQ(logged(), (Strings{"tool \"one two\" three", "args:one two|three\n"}));
 }
 
+TEST_F(SpawnTest, BareProgramNameComesFromTheWorkingDirectoryNotThePath)
+{
+    TempDirectory dir;
+    {
+        std::ofstream script(dir.host() / "tool");
+        script << "#!/bin/sh\nexit 6\n";
+    }
+    ::chmod((dir.host() / "tool").c_str(), 0755);
+    std::filesystem::path const previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.host());
+    EXPECT_EQ(spawn("tool", "tool"), 6);
+    EXPECT_EQ(spawn("sh", "sh -c \"exit 0\""), -1);  // on the PATH, not here
+    std::filesystem::current_path(previous);
+}
+
 // ---------------------------------------------------------------------------
 // The Perforce client
 // ---------------------------------------------------------------------------
@@ -331,80 +374,81 @@ protected:
     void SetUp() override
     {
         SpawnTest::SetUp();
-        platform::MapDrive('c', dir.host().string());
+        char const *path = std::getenv("PATH");
+        m_path = path != nullptr ? path : "";
+        ::setenv("PATH", (dir.host().string() + ":" + m_path).c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::setenv("PATH", m_path.c_str(), 1);
+        SpawnTest::TearDown();
     }
 
-    // A stand-in client that reports its arguments and exits with the code.
-    void placeClient(char const *folder, char const *name, int exitCode)
+    // A stand-in client first on the PATH that reports its arguments and
+    // exits with the code.
+    void placeClient(int exitCode)
     {
-        std::filesystem::path const directory = dir.host() / folder / "Perforce";
-        std::filesystem::create_directories(directory);
-        std::filesystem::path const file = directory / "p4.exe";
+        std::filesystem::path const file = dir.host() / "p4";
         {
             std::ofstream script(file);
-            script << "#!/bin/sh\nprintf '%s\\n' \"" << name << " $*\"\nexit " << exitCode << "\n";
+            script << "#!/bin/sh\nprintf '%s\\n' \"client $*\"\nexit " << exitCode << "\n";
         }
         ::chmod(file.c_str(), 0755);
     }
 
-    static Strings output()
-    {
-        Strings lines = logged();
-        Strings result;
-        for (auto const &line : lines)
-            if (line.rfind("p4 ", 0) != 0)
-                result.push_back(line);
-        return result;
-    }
-
     TempDirectory dir;
+    std::string m_path;
 };
 
-TEST_F(PerforceTest, FirstLocationThatSucceedsIsTheLast)
+TEST_F(PerforceTest, ClientOnThePathRunsEachCommandOnce)
 {
-    placeClient("Program Files", "first", 0);
-    placeClient("Program Files (x86)", "second", 0);
-    EXPECT_TRUE(PerforceCheckoutFile("data\\a b.txt"));
-    EXPECT_EQ(logged(), (Strings{"p4 edit \"data\\a b.txt\" ", "first edit data\\a b.txt\n"}));
+    std::string const client = (dir.host() / "p4").string();
+    struct Case {
+        int exitCode;
+        void (*call)();
+        Strings lines;  // the error line is checked by its beginning
+    };
+    Case const cases[] = {
+        {0, [] { EXPECT_TRUE(PerforceCheckoutFile("data\\a b.txt")); },
+         {"p4 edit \"data\\a b.txt\" ", "client edit data\\a b.txt\n"}},
+        {0, [] { PerforceAddFileNoQuotes("-t text a.txt b.txt"); },
+         {"p4 add -t text a.txt b.txt ", "client add -t text a.txt b.txt\n"}},
+        {2, [] { EXPECT_FALSE(PerforceCheckoutFile("x.txt")); },
+         {"p4 edit \"x.txt\" ", "client edit x.txt\n", "Failed to run 'p4 edit x.txt': "}},
+        {1, [] { PerforceRevertFile("x.txt"); },
+         {"p4 revert \"x.txt\" ", "client revert x.txt\n", "Failed to run 'p4 revert x.txt': "}},
+        {1, [] { PerforceDeleteFile("y.txt"); },
+         {"p4 delete \"y.txt\" ", "client delete y.txt\n", "Failed to run 'p4 delete y.txt': "}},
+        {1, [] { PerforceAddFile("z.txt"); },
+         {"p4 add \"z.txt\" ", "client add z.txt\n", "Failed to run 'p4 add z.txt': "}},
+    };
+    for (Case const &c : cases) {
+        SCOPED_TRACE(c.lines[0]);
+        placeClient(c.exitCode);
+        g_dbLines.clear();
+        c.call();
+        Strings lines = logged();
+        ASSERT_EQ(lines.size(), c.lines.size());
+        if (c.exitCode != 0) {
+            EXPECT_EQ(lines.back().rfind(c.lines.back(), 0), 0u) << lines.back();
+            EXPECT_EQ(g_dbLines.back().severity, LogSev_Error);
+            lines.back() = c.lines.back();
+        }
+        EXPECT_EQ(lines, c.lines);
+    }
 }
 
-TEST_F(PerforceTest, FailingFirstClientFallsBackToTheSecond)
+TEST_F(PerforceTest, MissingClientIsReportedWithoutRunning)
 {
-    placeClient("Program Files", "first", 1);
-    placeClient("Program Files (x86)", "second", 0);
-    PerforceRevertFile("x.txt");
-    EXPECT_EQ(output(), (Strings{"first revert x.txt\n", "second revert x.txt\n"}));
-    g_dbLines.clear();
-    PerforceAddFileNoQuotes("-t text a.txt b.txt");
-    EXPECT_EQ(output(), (Strings{"first add -t text a.txt b.txt\n", "second add -t text a.txt b.txt\n"}));
-}
-
-TEST_F(PerforceTest, BothFailingIsReportedOnce)
-{
-    placeClient("Program Files (x86)", "second", 2);  // the first is missing
+    ::setenv("PATH", dir.host().c_str(), 1);  // no p4 on it
     EXPECT_FALSE(PerforceCheckoutFile("x.txt"));
-    Strings lines = logged();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().rfind("Failed to run 'p4 edit x.txt': ", 0), 0u) << lines.back();
-    EXPECT_EQ(g_dbLines.back().severity, LogSev_Error);
-    int failures = 0;
-    for (auto const &line : lines)
-        failures += line.rfind("Failed to run", 0) == 0;
-    EXPECT_EQ(failures, 1);
-    EXPECT_EQ(output(), (Strings{"spawnWithLoggedOutput: Failed to execute \"C:\\Program Files\\Perforce\\p4.exe\" "
-                                 "with command line \"p4 edit \"x.txt\" \".",
-                                 "second edit x.txt\n", lines.back()}));
-
-    g_dbLines.clear();
-    PerforceDeleteFile("y.txt");
-    PerforceAddFile("z.txt");
-    lines = logged();
-    EXPECT_EQ(lines[lines.size() - 1].rfind("Failed to run 'p4 add z.txt': ", 0), 0u);
+    EXPECT_EQ(logged(), Strings{"Failed to run 'p4 edit x.txt': No such file or directory"});
+    EXPECT_EQ(window.starts, 0);
 }
 
 TEST_F(PerforceTest, OverlongNameIsRefusedWithoutRunning)
 {
-    placeClient("Program Files", "first", 0);
+    placeClient(0);
     std::string const name(2046, 'n');
     EXPECT_FALSE(PerforceCheckoutFile(name.c_str()));
     EXPECT_EQ(logged().size(), 1u);

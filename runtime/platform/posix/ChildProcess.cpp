@@ -201,7 +201,7 @@ bool ChildProcess::Start(char const *program, char const *commandLine, char cons
     posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawnattr_init(&attributes);
-    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // Standard input stays the parent's; output and error go into the pipe.
     ::posix_spawn_file_actions_adddup2(&actions, m_writeEnd, 1);
     ::posix_spawn_file_actions_adddup2(&actions, m_writeEnd, 2);
     if (!directory.empty())

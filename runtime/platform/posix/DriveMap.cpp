@@ -16,8 +16,12 @@ struct DriveTable {
     DriveTable() { reset(); }
     void reset()
     {
-        roots.fill(std::string());
-        roots['z' - 'a'] = "/";
+        for (std::string &root : roots)
+            root.clear();
+        // One character appended, not a literal assigned: g++ 12 at -O3
+        // warns (-Wrestrict) about the inlined copy of a literal into a
+        // string that may hold text already.
+        roots['z' - 'a'].push_back('/');
     }
 };
 
@@ -161,7 +165,7 @@ std::string WindowsPath(std::string const &hostPath)
     result += ':';
     std::string rest = hostPath.substr(bestLength);
     if (rest.empty())
-        rest = "/";
+        rest.push_back('/');
     for (char &c : rest)
         if (c == '/')
             c = '\\';

@@ -256,6 +256,49 @@ bool GetExecutablePath(std::string &path)
     return true;
 }
 
+namespace {
+
+bool isDirectory(std::string const &hostPath)
+{
+    struct stat status {};
+    return ::stat(hostPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The XDG_DOCUMENTS_DIR line of user-dirs.dirs ("$HOME/Papers" or an
+// absolute path, in double quotes); "" when the file has none.
+std::string documentsFromUserDirs(std::string const &home)
+{
+    char const *config = std::getenv("XDG_CONFIG_HOME");
+    std::string file = config != nullptr && config[0] == '/' ? std::string(config) : home + "/.config";
+    file += "/user-dirs.dirs";
+    FILE *stream = std::fopen(file.c_str(), "r");
+    if (stream == nullptr)
+        return std::string();
+    std::string found;
+    char line[4096];
+    while (std::fgets(line, sizeof line, stream) != nullptr) {
+        char const *p = line;
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        static char const kKey[] = "XDG_DOCUMENTS_DIR=\"";
+        if (std::strncmp(p, kKey, sizeof kKey - 1) != 0)
+            continue;
+        p += sizeof kKey - 1;
+        char const *end = std::strchr(p, '"');
+        if (end == nullptr)
+            continue;
+        std::string value(p, end);
+        if (value.rfind("$HOME", 0) == 0 && (value.size() == 5 || value[5] == '/'))
+            found = home + value.substr(5);
+        else if (!value.empty() && value[0] == '/')
+            found = value;
+    }
+    std::fclose(stream);
+    return found;
+}
+
+}  // namespace
+
 bool GetDocumentsFolder(std::string &directory)
 {
     {
@@ -265,15 +308,31 @@ bool GetDocumentsFolder(std::string &directory)
             return true;
         }
     }
+    // The XDG documents folder: $XDG_DOCUMENTS_DIR, else the user-dirs.dirs
+    // entry, else $HOME/Documents. A folder that does not exist is no
+    // documents folder (a server account often has none), so the caller's
+    // fallback applies.
     char const *home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
+    std::string homeDirectory = home != nullptr && home[0] == '/' ? home : "";
+    while (!homeDirectory.empty() && homeDirectory.back() == '/')
+        homeDirectory.pop_back();  // "/" becomes "": paths below join with '/'
+    bool const hasHome = home != nullptr && home[0] == '/';
+    std::string host;
+    char const *named = std::getenv("XDG_DOCUMENTS_DIR");
+    if (named != nullptr && named[0] == '/')
+        host = named;
+    else if (hasHome)
+        host = documentsFromUserDirs(homeDirectory);
+    if (host.empty() && hasHome)
+        host = homeDirectory + "/Documents";
+    while (host.size() > 1 && host.back() == '/')
+        host.pop_back();
+    // A documents folder equal to the home folder means the user has none.
+    if (host.empty() || (hasHome && host == (homeDirectory.empty() ? "/" : homeDirectory)) || !isDirectory(host)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
-    std::string host = home;
-    if (host.back() != '/')
-        host += '/';
-    directory = WindowsPath(host + "Documents");
+    directory = WindowsPath(host);
     return true;
 }
 
@@ -282,5 +341,7 @@ void SetDocumentsFolder(std::string const &windowsDirectory)
     std::lock_guard<std::mutex> guard(g_documentsLock);
     g_documentsOverride = windowsDirectory;
 }
+
+bool IsTerminal(int descriptor) { return ::isatty(descriptor) != 0; }
 
 }  // namespace platform

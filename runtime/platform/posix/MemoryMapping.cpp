@@ -121,9 +121,39 @@ void const *MapViewOfFile(FileMapping *mapping)
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    void *view = ::mmap(nullptr, mapping->length(), PROT_READ, MAP_SHARED, mapping->descriptor(), 0);
+    // The view is a private snapshot, not a shared mapping of the file. On
+    // Windows nobody can shrink a file while it is mapped; here the hold is
+    // only advisory, and a shared mapping of a file that anyone truncates
+    // raises SIGBUS at the next read of a page past the new end. So the
+    // file's bytes are read into anonymous memory, which is then made read
+    // only: a truncation or rewrite never reaches the reader, at the price
+    // of one copy of the file in memory and the time to read it once.
+    size_t const length = mapping->length();
+    void *view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (view == MAP_FAILED) {
         failWithErrno();
+        return nullptr;
+    }
+    // A file that shrank since it was sized leaves zeros after its end.
+    for (size_t done = 0; done < length;) {
+        ssize_t const got = ::pread(mapping->descriptor(), static_cast<char *>(view) + done, length - done,
+                                    static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            int const error = errno;
+            ::munmap(view, length);
+            posix::SetLastSystemError(error);
+            return nullptr;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    if (::mprotect(view, length, PROT_READ) != 0) {
+        int const error = errno;
+        ::munmap(view, length);
+        posix::SetLastSystemError(error);
         return nullptr;
     }
     try {
