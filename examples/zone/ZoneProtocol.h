@@ -24,6 +24,10 @@ inline void SendToConnection(CConnection *connection, CPackedData &message)
         connection->SendMsg(message);
 }
 
+// The port `zone_demo demo` listens on when it is free (and the port a capture
+// tool claims by default).
+constexpr uint16_t kDefaultPort = 7460;
+
 // The largest message (its bytes, not counting the length prefix) either
 // side accepts unless told otherwise.
 constexpr uint32_t kDefaultMaxMessage = 1024 * 1024;

@@ -1,0 +1,112 @@
+// The zone demo captured live on the loopback interface and decoded: the
+// messages the dissector finds agree with the counts the demo's server prints.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "Capture.h"
+
+using namespace capture;
+
+namespace {
+
+// Everything a shell command prints, and its exit status.
+std::string Shell(std::string const &command, int *status = nullptr)
+{
+    std::string output;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    for (size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, got);
+    int result = pipe != nullptr ? ::pclose(pipe) : -1;
+    if (status != nullptr)
+        *status = result;
+    return output;
+}
+
+// tshark capturing the loopback interface; it stops by itself after a minute.
+pid_t StartCapture(std::string const &dir)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen((dir + "/capture.err").c_str(), "w", stderr);
+        ::execlp("tshark", "tshark", "-i", "lo", "-f", "tcp or udp", "-w", (dir + "/demo.pcapng").c_str(), "-a",
+                 "duration:60", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    return child;
+}
+
+}  // namespace
+
+TEST(DissectorLive, DemoTrafficAgreesWithTheServersCounts)
+{
+    if (!HaveTshark())
+        GTEST_SKIP() << "tshark is not installed";
+    std::string dir = TestDirectory("live");
+    pid_t tshark = StartCapture(dir);
+    // tshark says it is capturing before it finds out whether it may: it then ends.
+    auto capturing = [&] { return ReadFile(dir + "/capture.err").find("Capturing on") != std::string::npos; };
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    bool exited = false;
+    while (!capturing() && !exited && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        exited = ::waitpid(tshark, nullptr, WNOHANG) == tshark;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!exited)
+        exited = ::waitpid(tshark, nullptr, WNOHANG) == tshark;
+    if (!capturing() || exited) {
+        if (!exited) {
+            ::kill(tshark, SIGKILL);
+            ::waitpid(tshark, nullptr, 0);
+        }
+        GTEST_SKIP() << "cannot capture on lo: " << ReadFile(dir + "/capture.err");
+    }
+    int status = 0;
+    std::string output = Shell(std::string("timeout -s KILL 60 ") + ZONE_DEMO +
+                                   " demo --clients 2 --moves 40 --rpc-names " + dir + "/rpcs.txt 2>&1",
+                               &status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the last packets reach the file
+    ::kill(tshark, SIGINT);
+    ::waitpid(tshark, nullptr, 0);
+    ASSERT_EQ(status, 0) << output;
+
+    std::smatch port, m;
+    ASSERT_TRUE(std::regex_search(output, port, std::regex("zone server on 127.0.0.1:(\\d+)"))) << output;
+    std::regex counts("server: (\\d+) clients served, (\\d+) logins, (\\d+) moves, (\\d+) sealed notes \\((\\d+) "
+                      "bad\\), (\\d+) Test bounces, (\\d+) state updates sent");
+    ASSERT_TRUE(std::regex_search(output, m, counts)) << output;
+    int clients = std::stoi(m[1]), logins = std::stoi(m[2]), moves = std::stoi(m[3]), notes = std::stoi(m[4]),
+        bounces = std::stoi(m[6]), updates = std::stoi(m[7]);
+
+    // The port the demo took alone; its clients' UDP ports are followed.
+    TsharkResult result = RunTshark({"-o", "sharedlib.tcp_ports:" + port[1].str(), "-o",
+                                     "sharedlib.rpc_names:" + dir + "/rpcs.txt", "-r", dir + "/demo.pcapng",
+                                     "-T", "fields", "-E", "aggregator=/s", "-e", "sharedlib.type_name", "-e",
+                                     "sharedlib.rpc_name", "-e", "_ws.lua.error"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::map<std::string, int> count;
+    for (auto const &row : result.Rows()) {
+        std::istringstream names(row.at(0) + " " + row.at(1) + " " + (row.at(2).empty() ? "" : "LuaError"));
+        for (std::string name; names >> name;)
+            ++count[name];
+    }
+    EXPECT_EQ(count["LuaError"], 0);
+    EXPECT_EQ(moves, 2 * 40);
+    std::map<std::string, int> expected = {
+        {"RpcTable", clients},   {"UDPAnnouncement", clients},   {"Login", logins},
+        {"Welcome", logins},     {"Move", moves},                {"MoveAck", moves},
+        {"SealedNote", notes},   {"SealedNoteResult", notes},    {"Test", 2 * bounces},
+        {"UpdateObject", updates}, {"RpcCallFunction", 2 * (logins + moves + notes)}};
+    for (auto const &[name, n] : expected)
+        EXPECT_EQ(count[name], n) << name;
+}
