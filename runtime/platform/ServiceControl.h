@@ -7,13 +7,15 @@
 #include "../Export.h"
 
 // The service control manager, the account database and the local security
-// authority, emulated in-process. The service database lives in memory; the
-// accounts, the rights they hold and whether this process was started by the
-// service control manager are set by tests. The dispatcher runs the service's
-// main function on a thread of its own and delivers the controls queued for
-// it on the calling thread, so nothing here ever waits on the outside world.
-// Failing calls set the thread's last error (LastError.h); the security
-// authority calls return an NTSTATUS instead, as on their home platform.
+// authority. On Windows they are the system's. Elsewhere the manager is
+// systemd: a service is a unit file, installed and removed through systemctl,
+// and a program systemd starts from it is stopped by SIGTERM or SIGINT and
+// reports ready and stopping over NOTIFY_SOCKET; accounts are the system's
+// besides those tests add, and the rights granted are recorded in-process.
+// The dispatcher runs the service's main function on a thread of its own and
+// delivers the controls for it on the calling thread. Failing calls set the
+// thread's last error (LastError.h); the security authority calls return an
+// NTSTATUS instead, as on their home platform.
 namespace platform {
 
 // Service and security error codes, with their Windows values.
@@ -242,8 +244,8 @@ SHAREDLIB_API bool SetServiceStatus(ServiceStatusHandle statusHandle, const Serv
 
 // --- Test seams ---------------------------------------------------------------
 
-// Forget every service, account, right, handle, queued control, recorded
-// report and scripted failure; the process no longer counts as started by
+// Forget every account, right, handle, queued control, recorded report and
+// scripted failure; the process no longer counts as started by
 // the service control manager and holds all rights on it again.
 SHAREDLIB_API void ResetServiceControl();
 // Whether StartServiceCtrlDispatcherA can connect.

@@ -3,25 +3,27 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "../enums/Log.h"
 #include "../log/LogStatement.h"
+#include "../platform/ChildProcess.h"
 #include "Spawn.h"
 
 namespace {
 
-char const *const kClientLocations[] = {
-    "C:\\Program Files\\Perforce\\p4.exe",
-    "C:\\Program Files (x86)\\Perforce\\p4.exe",
-};
-
 constexpr size_t kQuotedSize = 2048;
 
-// Runs "p4 <command> <argument> " at each location in turn until one gives 0.
+// Runs "p4 <command> <argument> " with each of the platform's clients in turn
+// until one gives 0.
 bool runClient(char const *command, char const *argument)
 {
-    for (char const *client : kClientLocations)
-        if (spawnWithLoggedOutputV(client, "p4", command, argument, static_cast<char const *>(nullptr)) == 0)
+    std::vector<std::string> const clients = platform::SourceControlClientLocations();
+    if (clients.empty())
+        errno = ENOENT;
+    for (std::string const &client : clients)
+        if (spawnWithLoggedOutputV(client.c_str(), "p4", command, argument, static_cast<char const *>(nullptr)) == 0)
             return true;
     return false;
 }

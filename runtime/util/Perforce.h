@@ -3,10 +3,12 @@
 #include "../Export.h"
 
 // Source-control commands through the Perforce command-line client, tried at
-// "C:\Program Files\Perforce\p4.exe" and then at
-// "C:\Program Files (x86)\Perforce\p4.exe". The client's output goes into the
-// log (spawnWithLoggedOutput); an exit code of 0 is success. When both
-// locations fail, one error line names the command and the file.
+// each of the platform's locations in turn: on Windows
+// "C:\Program Files\Perforce\p4.exe" and then
+// "C:\Program Files (x86)\Perforce\p4.exe", elsewhere the p4 on the PATH.
+// The client's output goes into the log (spawnWithLoggedOutput); an exit code
+// of 0 is success. When every location fails, one error line names the
+// command and the file.
 
 // p4 edit "fileName": true when it succeeded.
 SHAREDLIB_API bool PerforceCheckoutFile(char const *fileName);

@@ -2,22 +2,64 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <SharedLib/platform/DriveMap.h>
 #include <SharedLib/platform/FileSystem.h>
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/ServiceControl.h>
 #include <SharedLib/service/ServiceManager.h>
 
+#include "support/TempDirectory.h"
+
 namespace {
 
 using Kest::Orv::ServiceManager;
+using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 constexpr char kName[] = "ZoneServer";
 constexpr char kDisplay[] = "Zone Server";
 
+// Sets an environment variable; putenv keeps the very string, so every one
+// stays allocated (and reachable) for the process's life. An empty value
+// reads as unset to the service manager.
+void setVariable(std::string const &name, std::string const &value)
+{
+    static auto *kept = new std::vector<std::unique_ptr<char[]>>;
+    std::string const assignment = name + "=" + value;
+    kept->push_back(std::make_unique<char[]>(assignment.size() + 1));
+    std::memcpy(kept->back().get(), assignment.c_str(), assignment.size() + 1);
+    putenv(kept->back().get());
+}
+
+// A systemctl that records its calls, fails a verb when a file "fail-<verb>"
+// says so, and answers cat and is-enabled from the unit directory.
+constexpr char kSystemctl[] = R"(#!/bin/sh
+state=${SHAREDLIB_SYSTEMD_UNIT_DIR%/*}
+printf '%s\n' "$*" >> "$state/systemctl.log"
+verb= unit=
+for word; do case $word in -*) ;; *) if [ -z "$verb" ]; then verb=$word; else unit=$word; fi;; esac; done
+[ -e "$state/fail-$verb" ] && exit 1
+case $verb in
+cat) [ -f "$SHAREDLIB_SYSTEMD_UNIT_DIR/$unit" ] || exit 1; echo "# $unit"; cat "$SHAREDLIB_SYSTEMD_UNIT_DIR/$unit";;
+enable) touch "$state/$unit.enabled";;
+disable) rm -f "$state/$unit.enabled";;
+is-enabled) if [ -e "$state/$unit.enabled" ]; then echo enabled; else echo disabled; exit 1; fi;;
+esac
+exit 0
+)";
+
+// Services go to a systemd stand-in first on the PATH, with the unit
+// directory in a scratch folder (the Windows build's manager ignores both).
 class ServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -25,11 +67,26 @@ protected:
         platform::ResetServiceControl();
         platform::SetMessageBoxEcho(false);
         platform::TakeMessageBoxRecords();
+        fs::create_directories(dir.host() / "bin");
+        {
+            std::ofstream(dir.host() / "bin" / "systemctl", std::ios::binary) << kSystemctl;
+        }
+        fs::permissions(dir.host() / "bin" / "systemctl", fs::perms::owner_all);
+        char const separator = fs::path::preferred_separator == '/' ? ':' : ';';
+        char const *path = std::getenv("PATH");
+        m_path = path != nullptr ? path : "";
+        setVariable("PATH", (dir.host() / "bin").string() + separator + m_path);
+        setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", units().string());
+        setVariable("SHAREDLIB_SYSTEMD_SCOPE", "system");
     }
     void TearDown() override
     {
         platform::ResetServiceControl();
         platform::TakeMessageBoxRecords();
+        setVariable("PATH", m_path);
+        setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", "");
+        setVariable("SHAREDLIB_SYSTEMD_SCOPE", "");
+        setVariable("SHAREDLIB_SYSTEMCTL", "");
     }
 
     static int32_t maintain(std::vector<std::string> arguments, const char *display = kDisplay)
@@ -56,6 +113,22 @@ protected:
         EXPECT_EQ(boxes[0].caption, caption);
         EXPECT_EQ(boxes[0].type, type);
     }
+
+    fs::path units() const { return dir.host() / "units"; }
+
+    // The stand-in's calls since the last look.
+    Strings takeCalls()
+    {
+        Strings calls;
+        std::istringstream log(ReadHostFile(dir.host() / "systemctl.log"));
+        for (std::string line; std::getline(log, line);)
+            calls.push_back(line);
+        fs::remove(dir.host() / "systemctl.log");
+        return calls;
+    }
+
+    TempDirectory dir;
+    std::string m_path;
 };
 
 constexpr char kUsage[] = "\nService Manager Options:\n\n"
@@ -161,15 +234,14 @@ TEST_F(ServiceManagerTest, AccountGetsTheServiceLogonRight)
     EXPECT_TRUE(platform::TakeMessageBoxRecords().empty());
     platform::ServiceEntry entry;
     ASSERT_TRUE(installed(&entry));
-    EXPECT_EQ(entry.serviceStartName, "SALTHOST\\bob");
-    EXPECT_EQ(entry.password, "secret");
+    EXPECT_EQ(entry.serviceStartName.substr(entry.serviceStartName.rfind('\\') + 1), "bob");
     EXPECT_TRUE(platform::AccountHasRight("bob", "SeServiceLogonRight"));
 }
 
 TEST_F(ServiceManagerTest, BadAccountsStopTheInstallation)
 {
     platform::AddServiceAccount("SALTHOST", "bob", "secret");
-    EXPECT_EQ(maintain({"-install", "-username", "alice", "-password", "x"}), 1332);
+    EXPECT_EQ(maintain({"-install", "-username", "no-such-user-q7", "-password", "x"}), 1332);
     expectOneBox("LookupAccountName failed with 1332: No mapping between account names and security IDs was "
                  "done.\r\n",
                  "Error", platform::MB_ICONERROR);
@@ -205,6 +277,187 @@ TEST_F(ServiceManagerTest, ManagerAndConfigurationFailures)
     EXPECT_EQ(maintain({"-remove"}), 1072);
     expectOneBox("DeleteService failed with error 1072: The specified service has been marked for deletion.\r\n",
                  "Warning", platform::MB_ICONWARNING);
+}
+
+// --- Over systemd (POSIX only) -------------------------------------------------
+
+class SystemdServiceTest : public ServiceManagerTest {
+protected:
+    // The unit file as the manager would read it.
+    std::string unitText(char const *unit = "ZoneServer.service") const { return ReadHostFile(units() / unit); }
+
+    static fs::path program()
+    {
+        std::string executable;
+        EXPECT_TRUE(platform::GetExecutablePath(executable));
+        return platform::HostPath(executable.c_str());
+    }
+};
+
+TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
+{
+    struct Case {
+        char const *scope;
+        std::string systemctl;  // how every call begins
+        char const *target;
+    };
+    for (Case const &c : {Case{"system", "", "multi-user.target"}, Case{"user", "--user ", "default.target"}}) {
+        SCOPED_TRACE(c.scope);
+        setVariable("SHAREDLIB_SYSTEMD_SCOPE", c.scope);
+        ASSERT_EQ(maintain({"-install"}), 1);
+        EXPECT_EQ(unitText(), "[Unit]\nDescription=Zone Server\nStartLimitIntervalSec=0\n\n[Service]\nType=notify\n"
+                              "Environment=SHAREDLIB_SERVICE_NAME=ZoneServer\nExecStart=" +
+                                  program().string() + "\nWorkingDirectory=" + program().parent_path().string() +
+                                  "\nRestart=on-failure\nRestartSec=10s\n\n[Install]\nWantedBy=" + c.target + "\n");
+        EXPECT_EQ(takeCalls(), (Strings{c.systemctl + "daemon-reload", c.systemctl + "enable ZoneServer.service",
+                                        c.systemctl + "daemon-reload"}));
+
+        ASSERT_EQ(maintain({"-remove"}), 1);
+        EXPECT_FALSE(fs::exists(units() / "ZoneServer.service"));
+        EXPECT_EQ(takeCalls(), (Strings{c.systemctl + "stop ZoneServer.service",
+                                        c.systemctl + "disable ZoneServer.service", c.systemctl + "daemon-reload"}));
+        EXPECT_TRUE(platform::TakeMessageBoxRecords().empty());
+    }
+}
+
+TEST_F(SystemdServiceTest, InstalledUnitsPassSystemdVerify)
+{
+    if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    fs::create_directories(dir.host() / "runtime");
+    struct Case {
+        char const *scope;
+        Strings arguments;
+    };
+    Case const cases[] = {
+        {"system", {"-install"}},
+        {"system", {"-install", "-username", "root", "-password", "any"}},
+        {"user", {"-install"}},
+    };
+    for (Case const &c : cases) {
+        SCOPED_TRACE(c.scope + (" " + c.arguments.back()));
+        setVariable("SHAREDLIB_SYSTEMD_SCOPE", c.scope);
+        ASSERT_EQ(maintain(c.arguments), 1);
+        std::string const command = "XDG_RUNTIME_DIR='" + (dir.host() / "runtime").string() +
+                                    "' systemd-analyze verify " + (c.scope[0] == 'u' ? "--user '" : "'") +
+                                    (units() / "ZoneServer.service").string() + "' >'" +
+                                    (dir.host() / "verify.txt").string() + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << unitText() << ReadHostFile(dir.host() / "verify.txt");
+    }
+}
+
+TEST_F(SystemdServiceTest, AccountsBecomeTheUnitsUser)
+{
+    platform::AddServiceAccount("SALTHOST", "bob", "secret");
+    ASSERT_EQ(maintain({"-install", "-username", "root", "-password", "any"}), 1);  // the system's own account
+    EXPECT_NE(unitText().find("\nUser=root\n"), std::string::npos);
+    ASSERT_EQ(maintain({"-install", "-username", "SALTHOST\\bob", "-password", "secret"}), 1);
+    EXPECT_NE(unitText().find("\nUser=bob\n"), std::string::npos);
+    ASSERT_EQ(maintain({"-remove"}), 1);
+
+    // A user's own manager runs units as that user only.
+    setVariable("SHAREDLIB_SYSTEMD_SCOPE", "user");
+    EXPECT_EQ(maintain({"-install", "-username", "bob", "-password", "secret"}), 1057);
+    expectOneBox("CreateService failed with error 1057: The account name is invalid or does not exist, or the "
+                 "password is invalid for the account name specified.\r\n",
+                 "Error", platform::MB_ICONERROR);
+    EXPECT_FALSE(installed());
+}
+
+TEST_F(SystemdServiceTest, RefusalsOfTheManagerAreReportedAndUndone)
+{
+    struct Case {
+        char const *failing;  // the systemctl verb that fails
+        Strings arguments;
+        int32_t result;
+        char const *box;
+        char const *caption;
+        uint32_t icon;
+        char const *description;  // in the unit left behind; null: none is
+    };
+    Case const cases[] = {
+        {"enable", {"-install"}, 1722, "CreateService failed with error 1722: The RPC server is unavailable.\r\n",
+         "Error", platform::MB_ICONERROR, nullptr},
+        {"daemon-reload", {"-install"}, 1722,
+         "ConfigureService failed with error 1722: The RPC server is unavailable.\r\n", "Error",
+         platform::MB_ICONERROR, "Old Name"},
+        {"disable", {"-remove"}, 1722, "DeleteService failed with error 1722: The RPC server is unavailable.\r\n",
+         "Warning", platform::MB_ICONWARNING, "Old Name"},
+        {"stop", {"-remove"}, 1722, "DeleteService failed with error 1722: The RPC server is unavailable.\r\n",
+         "Warning", platform::MB_ICONWARNING, "Old Name"},
+    };
+    for (Case const &c : cases) {
+        SCOPED_TRACE(c.failing);
+        if (c.description != nullptr) {
+            ASSERT_EQ(maintain({"-install"}, "Old Name"), 1);
+        }
+        std::ofstream(dir.host() / ("fail-" + std::string(c.failing))).flush();
+        EXPECT_EQ(maintain(c.arguments, "New Name"), c.result);
+        expectOneBox(c.box, c.caption, c.icon);
+        if (c.description != nullptr)
+            EXPECT_NE(unitText().find(std::string("Description=") + c.description + "\n"), std::string::npos);
+        else
+            EXPECT_FALSE(fs::exists(units() / "ZoneServer.service"));
+        fs::remove(dir.host() / ("fail-" + std::string(c.failing)));
+        if (c.description != nullptr) {
+            ASSERT_EQ(maintain({"-remove"}), 1);
+        }
+    }
+
+    setVariable("SHAREDLIB_SYSTEMCTL", (dir.host() / "no-systemctl").string());
+    EXPECT_EQ(maintain({"-install"}), 2);
+    expectOneBox("Failed to open the Service Control Manager with sufficient rights to create a service.", "Error",
+                 platform::MB_ICONERROR);
+}
+
+TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
+{
+    fs::create_directories(dir.host() / "with space");
+    {
+        std::ofstream(dir.host() / "with space" / "prog") << "#!/bin/sh\n";
+    }
+    fs::permissions(dir.host() / "with space" / "prog", fs::perms::owner_all);
+    std::string const windows = dir.windows("with space\\prog");
+    std::string const host = (dir.host() / "with space" / "prog").string();
+    struct Case {
+        char const *name;
+        std::string commandLine;
+        std::string unit;
+        std::string execStart;
+        std::string queried;  // the command line the manager gives back
+    };
+    Case const cases[] = {
+        {"Zone Server", "\"" + windows + "\" -a \"b c\" 100% $HOME", "Zone\\x20Server.service",
+         "ExecStart=\"" + host + "\" -a \"b c\" \"100%%\" \"$$HOME\"\n",
+         "\"" + windows + "\" -a \"b c\" 100% $HOME"},
+        // An unquoted path with blanks is the program when that file exists.
+        {".hidden@1", windows, "\\x2ehidden\\x401.service", "ExecStart=\"" + host + "\"\n", "\"" + windows + "\""},
+    };
+    platform::ServiceHandle manager = platform::OpenSCManagerA(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, 0u);
+    for (Case const &c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::ServiceHandle service = platform::CreateServiceA(
+            manager, c.name, "50% \"load\"\nnext", platform::SERVICE_ALL_ACCESS, platform::SERVICE_WIN32_OWN_PROCESS,
+            platform::SERVICE_DEMAND_START, platform::SERVICE_ERROR_NORMAL, c.commandLine.c_str(), nullptr, nullptr,
+            "Db Server\0Auth\0", nullptr, nullptr);
+        ASSERT_NE(service, 0u);
+        std::string const text = unitText(c.unit.c_str());
+        EXPECT_NE(text.find(c.execStart), std::string::npos) << text;
+        EXPECT_NE(text.find("Description=50%% \"load\" next\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("Requires=Db\\x20Server.service\nAfter=Db\\x20Server.service\nRequires=Auth.service\n"),
+                  std::string::npos)
+            << text;
+        platform::ServiceEntry entry;
+        ASSERT_TRUE(platform::QueryServiceEntry(c.name, &entry));
+        EXPECT_EQ(entry.serviceName, c.name);
+        EXPECT_EQ(entry.displayName, "50% \"load\" next");
+        EXPECT_EQ(entry.binaryPathName, c.queried);
+        EXPECT_EQ(entry.startType, platform::SERVICE_DEMAND_START);
+        platform::CloseServiceHandle(service);
+    }
+    EXPECT_EQ(platform::ListServiceEntries(), (Strings{".hidden@1", "Zone Server"}));
+    platform::CloseServiceHandle(manager);
 }
 
 // --- Running as a service -------------------------------------------------------
