@@ -4,30 +4,34 @@
 //   zone_demo server --port P [--max-message BYTES] [--log CHANNEL=LEVEL]... [--logs DIR]
 //   zone_demo client --connect HOST:PORT [--name NAME] [--moves N] [--log ...]
 //   zone_demo demo [--clients N] [--moves N]   a server and N clients on 127.0.0.1
+//   ... --rpc-names FILE                       also write the RPC name table (for a capture tool)
 //
 // Exit status: 0 on success, 1 when a client's session failed, 2 for bad
 // arguments or a server that could not start.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <SharedLib/platform/ChildProcess.h>
+#include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/FileSystem.h>
+#include <SharedLib/platform/Process.h>
+
 #include "ZoneClient.h"
 #include "ZoneRouter.h"
+#include "ZoneRpcNames.h"
 #include "ZoneServer.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
 
-void requestStop(int) { g_stop = true; }
+void requestStop() { g_stop = true; }
 
 struct Options {
     std::string mode;
@@ -39,6 +43,7 @@ struct Options {
     int clients = 4;
     uint32_t maxMessage = zone::kDefaultMaxMessage;
     std::vector<std::string> levels;
+    std::string rpcNames;
 };
 
 int usage(char const *why)
@@ -47,7 +52,8 @@ int usage(char const *why)
     std::fprintf(stderr,
                  "usage: zone_demo server --port P [--max-message BYTES] [--log CHANNEL=LEVEL]... [--logs DIR]\n"
                  "       zone_demo client --connect HOST:PORT [--name NAME] [--moves N] [--log CHANNEL=LEVEL]...\n"
-                 "       zone_demo demo [--clients N] [--moves N]\n");
+                 "       zone_demo demo [--clients N] [--moves N] [--port P]\n"
+                 "       any mode: --rpc-names FILE writes the RPC name table first\n");
     return 2;
 }
 
@@ -82,6 +88,8 @@ bool parse(int argc, char **argv, Options &options, std::string &error)
             options.clients = std::atoi(value.c_str());
         } else if (option == "--log") {
             options.levels.push_back(value);
+        } else if (option == "--rpc-names") {
+            options.rpcNames = value;
         } else if (option == "--logs") {
             options.logs = value;
         } else if (option == "--max-message") {
@@ -102,8 +110,7 @@ bool parse(int argc, char **argv, Options &options, std::string &error)
 
 int runServer(Options const &options)
 {
-    signal(SIGINT, requestStop);
-    signal(SIGTERM, requestStop);
+    platform::OnStopRequest(requestStop);
     Logger *logger = zone::InitZoneHost("ZoneServer", options.logs.c_str(), options.levels, false);
     int status = 0;
     {
@@ -166,26 +173,49 @@ int runClient(Options const &options)
     return status;
 }
 
-pid_t spawnSelf(std::vector<std::string> const &arguments)
+// Another run of this program with the arguments (plain words, no quoting
+// needed); its output is passed on to ours by relay.
+std::unique_ptr<platform::ChildProcess> spawnSelf(std::vector<std::string> const &arguments)
 {
-    pid_t child = fork();
-    if (child == 0) {
-        std::vector<char *> argv;
-        static char self[] = "zone_demo";
-        argv.push_back(self);
-        for (std::string const &argument : arguments)
-            argv.push_back(const_cast<char *>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv("/proc/self/exe", argv.data());
-        _exit(127);
-    }
+    std::string self;
+    auto child = std::make_unique<platform::ChildProcess>();
+    if (!platform::GetExecutablePath(self))
+        return child;
+    std::string commandLine = "\"" + self + "\"";
+    for (std::string const &argument : arguments)
+        commandLine += " " + argument;
+    child->Start(self.c_str(), commandLine.c_str());
     return child;
 }
 
-uint16_t freePort()
+void relay(platform::ChildProcess &child)
+{
+    char buffer[4096];
+    for (int32_t got; (got = child.Read(buffer, sizeof buffer)) > 0;)
+        std::fwrite(buffer, 1, static_cast<size_t>(got), stdout);
+    std::fflush(stdout);
+}
+
+// Waits for the child to end, passing its output on; its exit code, or -1
+// when it never started.
+int32_t finish(platform::ChildProcess &child)
+{
+    if (!child.started())
+        return -1;
+    while (child.Wait(50) != platform::ChildProcess::WaitResult::Exited)
+        relay(child);
+    relay(child);
+    int32_t code = -1;
+    child.GetExitCode(code);
+    return code;
+}
+
+// The preferred port when it is free, else one the system picks.
+uint16_t freePort(uint16_t preferred)
 {
     platform::SOCKET probe = platform::CreateSocket(platform::SOCK_STREAM_);
-    platform::BindSocket(probe, 0x7F000001, 0);
+    if (platform::BindSocket(probe, 0x7F000001, preferred) != 0)
+        platform::BindSocket(probe, 0x7F000001, 0);
     uint16_t port = 0;
     platform::GetSocketName(probe, nullptr, &port);
     platform::closesocket(probe);
@@ -194,30 +224,39 @@ uint16_t freePort()
 
 int runDemo(Options const &options)
 {
-    uint16_t port = options.port != 0 ? options.port : freePort();
+    uint16_t port = options.port != 0 ? options.port : freePort(zone::kDefaultPort);
     std::printf("demo: starting a zone server on 127.0.0.1:%d and %d clients making %d moves each\n", port,
                 options.clients, options.moves);
     std::fflush(stdout);
-    pid_t server = spawnSelf({"server", "--port", std::to_string(port)});
+    auto server = spawnSelf({"server", "--port", std::to_string(port)});
     // Give the server a moment to listen; clients retry nothing on their own.
-    usleep(300000);
+    platform::Sleep(300);
+    relay(*server);
     auto started = std::chrono::steady_clock::now();
-    std::vector<pid_t> clients;
+    std::vector<std::unique_ptr<platform::ChildProcess>> clients;
     for (int i = 0; i < options.clients; ++i)
         clients.push_back(spawnSelf({"client", "--connect", "127.0.0.1:" + std::to_string(port), "--name",
                                      "Mariner" + std::to_string(i + 1), "--moves", std::to_string(options.moves)}));
-    int succeeded = 0;
-    for (pid_t client : clients) {
-        int status = 0;
-        waitpid(client, &status, 0);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            ++succeeded;
+    // Every child's output is passed on while they run, so none waits on a full pipe.
+    for (bool running = true; running;) {
+        running = false;
+        for (auto const &child : clients) {
+            if (child->started() && !child->HasExited()) {
+                running = true;
+                child->Wait(5);
+            }
+            relay(*child);
+        }
+        relay(*server);
     }
+    int succeeded = 0;
+    for (auto const &client : clients)
+        if (finish(*client) == 0)
+            ++succeeded;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    kill(server, SIGTERM);
-    int serverStatus = 0;
-    waitpid(server, &serverStatus, 0);
-    bool serverOk = WIFEXITED(serverStatus) && WEXITSTATUS(serverStatus) == 0;
+    if (server->started())
+        platform::RequestProcessStop(static_cast<uint32_t>(server->processId()));
+    bool serverOk = finish(*server) == 0;
     std::printf("demo: %d of %d clients succeeded, %d RPC round trips in %.2f s, server %s\n", succeeded,
                 options.clients, succeeded * options.moves, seconds, serverOk ? "shut down cleanly" : "FAILED");
     return succeeded == options.clients && serverOk ? 0 : 1;
@@ -233,6 +272,10 @@ int main(int argc, char **argv)
         return usage(error.c_str());
     if (options.moves < 0 || options.clients < 1)
         return usage("--moves and --clients must be positive");
+    if (!options.rpcNames.empty() && !zone::WriteRpcNameTable(options.rpcNames, error)) {
+        std::fprintf(stderr, "zone_demo: cannot write the RPC name table: %s\n", error.c_str());
+        return 2;
+    }
     if (options.mode == "server")
         return runServer(options);
     if (options.mode == "client")

@@ -4,8 +4,9 @@
 
 namespace platform {
 
-// Text for an attached debugger. There is no debugger to receive it here, so it
-// is discarded unless a sink has been installed.
+// Text for an attached debugger (on Windows, the system's debugger output when
+// a debugger is attached), and for the sink when one has been installed;
+// otherwise it is discarded.
 SHAREDLIB_API void OutputDebugStringA(const char *text);
 
 using DebugOutputSink = void (*)(const char *text, void *context);

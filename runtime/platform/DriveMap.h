@@ -6,10 +6,12 @@
 
 namespace platform {
 
-// The library speaks Windows paths. Here each drive letter stands for a host
-// directory (by default only z:, which is "/"), backslashes become slashes,
-// and a path component that does not exist as written is looked up without
-// regard to case, so "c:\games\saltreach\data" still finds ".../Saltreach/Data".
+// The library speaks Windows paths. On Windows they are the system's own and
+// this map does nothing (a path is its own host path and Windows view).
+// Elsewhere each drive letter stands for a host directory (by default only
+// z:, which is "/"), backslashes become slashes, and a path component that
+// does not exist as written is looked up without regard to case, so
+// "c:\games\saltreach\data" still finds ".../Saltreach/Data".
 
 // Points a drive at a host directory; an empty directory unmaps the letter.
 SHAREDLIB_API void MapDrive(char letter, std::string const &hostDirectory);

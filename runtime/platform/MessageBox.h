@@ -23,10 +23,12 @@ constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-// There is no desktop here: a message box is recorded, echoed as one line on
-// standard error (unless echo is off) and answered at once, so it never blocks
-// a server or a test. The answer is the next scripted one, else the box's first
-// button (OK or Yes).
+// A message box is recorded and answered by the hook or the next scripted
+// answer when there is one. Otherwise a windowed Windows program shows the
+// system's box; everywhere else (no desktop here, or a console program such
+// as a server, a tool or a test) it is echoed as one line on standard error
+// (unless echo is off) and answered at once with the box's first button (OK
+// or Yes), so it never blocks a server or a test.
 SHAREDLIB_API int MessageBoxA(void *owner, const char *text, const char *caption, uint32_t type);
 
 struct MessageBoxRecord {

@@ -7,9 +7,9 @@
 
 namespace platform {
 
-// Named pipes "\\.\pipe\NAME". Here a pipe is a local message socket in a
-// runtime directory, so a pipe that no server holds cannot be opened, and
-// message read mode keeps each write one message.
+// Named pipes "\\.\pipe\NAME": the system's on Windows; elsewhere a local
+// message socket in a runtime directory. A pipe that no server holds cannot
+// be opened, and message read mode keeps each write one message.
 using PipeHandle = void *;
 
 // CreateFileA(name, GENERIC_WRITE, no sharing, OPEN_EXISTING) on a pipe

@@ -28,6 +28,16 @@ constexpr int SO_SNDBUF_ = 0x1001;
 constexpr int SO_RCVBUF_ = 0x1002;
 constexpr int SO_ERROR_ = 0x1007;
 constexpr int SO_BROADCAST_ = 0x0020;
+constexpr int SO_LINGER_ = 0x0080;
+constexpr int IPPROTO_TCP_ = 6;
+constexpr int TCP_NODELAY_ = 0x0001;
+
+// The value of SO_LINGER (struct linger): on with a time of 0 makes
+// closesocket reset the connection instead of closing it gracefully.
+struct Linger {
+    uint16_t l_onoff;
+    uint16_t l_linger;
+};
 
 constexpr int SD_RECEIVE = 0;
 constexpr int SD_SEND = 1;

@@ -65,8 +65,9 @@ constexpr uint32_t INFINITE = 0xFFFFFFFF;
 // an EventWaitSet instead.
 SHAREDLIB_API uint32_t WaitForMultipleEvents(uint32_t count, WSAEVENT const *events, uint32_t timeoutMs);
 
-// A set of events that a host waits on frame after frame. Waking costs in
-// proportion to the signalled events, not to the size of the set.
+// A set of events that a host waits on frame after frame, of any size. Waking
+// costs in proportion to the signalled events, not to the size of the set
+// (on Windows, beyond 64 events, a look at them 64 at a time besides).
 class SHAREDLIB_API EventWaitSet {
 public:
     EventWaitSet();

@@ -5,9 +5,10 @@
 
 #include "../Export.h"
 
-// Processor affinity and the display layout. The display is emulated: a
-// layout of monitors in virtual-screen coordinates, by default one
-// 1920x1080 primary screen at 0,0, which tests replace.
+// Processor affinity and the display layout. On Windows the display is the
+// system's; elsewhere it is emulated: a layout of monitors in virtual-screen
+// coordinates, by default one 1920x1080 primary screen at 0,0. Tests replace
+// the layout on both (until ResetDisplayMonitors).
 namespace platform {
 
 // GetProcessAffinityMask(GetCurrentProcess(), ...): the processors this

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -83,8 +81,8 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
             hostileSent = true;
             sendAll(hostile[0], std::string("\x07\x00garbage\xFF\x10\x00\x01\x02", 14));
             sendAll(hostile[1], std::string("\x40\x00\x01\x00", 4));  // 64 bytes announced, 2 sent
-            linger abort{1, 0};
-            ::setsockopt(static_cast<int>(hostile[1]), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            platform::Linger abort{1, 0};
+            platform::setsockopt(hostile[1], platform::SOL_SOCKET_, platform::SO_LINGER_, &abort, sizeof abort);
             platform::closesocket(hostile[1]);
             sendAll(hostile[2], framed(std::string("\x00\x00", 2) + std::string(16, '\x5A')));
             sendAll(hostile[3], framed(std::string("\x00\x01\x00", 3) + std::string("\xEF\xBE\xAD\xDE", 4)));

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/net/Connection.h>
 #include <SharedLib/platform/Clock.h>
@@ -175,8 +173,11 @@ TEST_F(StreamTest, ATimeBudgetDeliversOneMessagePerPass)
     RawPeerConnection link;
     link.client.setAllowedProcessingTime(0.0f);
     std::string stream;
-    for (int i = 0; i < 25; ++i)
-        stream += frame("m" + std::to_string(i));
+    for (int i = 0; i < 25; ++i) {
+        std::string name = "m";
+        name += std::to_string(i);
+        stream += frame(name);
+    }
     link.peerSends(stream);
     DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.messages.empty(); });
     size_t afterRead = link.handler.messages.size();
@@ -212,8 +213,8 @@ TEST_F(StreamTest, APeerThatResetsMidFrameIsALossReportedOnce)
     link.peerSends(std::string("\x10\x00" "abc", 5));
     for (int i = 0; i < 5; ++i)
         link.client.Pulse();
-    linger abort{1, 0};
-    ::setsockopt(static_cast<int>(link.peer), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    platform::Linger abort{1, 0};
+    platform::setsockopt(link.peer, platform::SOL_SOCKET_, platform::SO_LINGER_, &abort, sizeof abort);
     platform::closesocket(link.peer);
     link.peer = platform::INVALID_SOCKET;
     ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); },

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <set>
 #include <thread>
@@ -146,8 +144,8 @@ TEST(SocketEvents, ResetCarriesTheResetCode)
 {
     Pair pair;
     waitAndEnumerate(pair.server, pair.serverEvent);
-    linger abort{1, 0};
-    ::setsockopt(static_cast<int>(pair.client), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    Linger abort{1, 0};
+    setsockopt(pair.client, SOL_SOCKET_, SO_LINGER_, &abort, sizeof abort);
     platform::send(pair.client, "data", 4, 0);
     closesocket(pair.client);
     pair.client = CreateSocket(SOCK_STREAM_);  // keeps the destructor simple

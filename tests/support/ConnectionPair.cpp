@@ -1,9 +1,5 @@
 #include "ConnectionPair.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <thread>
 
@@ -61,7 +57,7 @@ platform::SOCKET RawListener::accept()
         SetSocketBlockingFlag(accepted, false);
         // Test peers send small pieces on purpose: no Nagle delays.
         int on = 1;
-        ::setsockopt(static_cast<int>(accepted), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        platform::setsockopt(accepted, platform::IPPROTO_TCP_, platform::TCP_NODELAY_, &on, sizeof on);
     }
     return accepted;
 }

@@ -1,16 +1,16 @@
 #include "TempDirectory.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 #include <iterator>
+
+#include <SharedLib/platform/Process.h>
 
 TempDirectory::TempDirectory()
 {
     static std::atomic<int> counter{0};
     m_path = std::filesystem::temp_directory_path() /
-             ("sharedlib-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+             ("sharedlib-test-" + std::to_string(platform::GetCurrentProcessId()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(m_path);
     std::filesystem::create_directories(m_path);
 }
@@ -24,7 +24,8 @@ TempDirectory::~TempDirectory()
 
 std::string TempDirectory::windows() const
 {
-    std::string result = "z:";
+    // A host path without a drive of its own is reached through z:.
+    std::string result = m_path.has_root_name() ? "" : "z:";
     for (char c : m_path.string())
         result += c == '/' ? '\\' : c;
     return result;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -232,6 +233,19 @@ int shutdown(SOCKET s, int how)
 
 int setsockopt(SOCKET s, int level, int option, void const *value, int length)
 {
+    if (value != nullptr && level == SOL_SOCKET_ && option == SO_LINGER_ &&
+        length >= static_cast<int>(sizeof(Linger))) {
+        Linger setting{};
+        std::memcpy(&setting, value, sizeof setting);
+        linger hostSetting{setting.l_onoff != 0 ? 1 : 0, setting.l_linger};
+        return ::setsockopt(fd(s), SOL_SOCKET, SO_LINGER, &hostSetting, sizeof hostSetting) == 0 ? 0 : failed();
+    }
+    if (value != nullptr && level == IPPROTO_TCP_ && option == TCP_NODELAY_ &&
+        length >= static_cast<int>(sizeof(int))) {
+        int setting = 0;
+        std::memcpy(&setting, value, sizeof setting);
+        return ::setsockopt(fd(s), IPPROTO_TCP, TCP_NODELAY, &setting, sizeof setting) == 0 ? 0 : failed();
+    }
     if (level != SOL_SOCKET_ || value == nullptr || length < static_cast<int>(sizeof(int))) {
         SetLastError(WSAEINVAL);
         return SOCKET_ERROR;
