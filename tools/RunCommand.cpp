@@ -163,7 +163,8 @@ int Run(Arguments const &arguments)
     }
 
     InitGamePath(false, nullptr);
-    Logger logger(prefix.c_str(), logs.c_str());
+    // DIR is a path of this system; the logger takes the library's view of it.
+    Logger logger(prefix.c_str(), platform::WindowsPath(logs).c_str());
     logger.setUseDialogs(false);
     logger.setOutputToDebugger(false);
     for (int channel = 0; channel < Log_Max; ++channel)
@@ -175,7 +176,8 @@ int Run(Arguments const &arguments)
     int32_t code = spawnWithLoggedOutput(programFile.c_str(), commandLine.data());
     CProgressWindow::g_pWindow = nullptr;
     window.finish();
-    std::string file = logger.getFileName();
+    // The log file as this system names it: "/tmp/logs/Run_00002.txt" here.
+    std::string const file = platform::HostPath(logger.getFileName().c_str());
     theLogger = nullptr;
     if (code == -1)
         return Fail(1, "run: cannot start " + program);

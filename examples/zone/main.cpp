@@ -19,6 +19,7 @@
 
 #include <SharedLib/platform/ChildProcess.h>
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/DriveMap.h>
 #include <SharedLib/platform/FileSystem.h>
 #include <SharedLib/platform/Process.h>
 
@@ -91,7 +92,7 @@ bool parse(int argc, char **argv, Options &options, std::string &error)
         } else if (option == "--rpc-names") {
             options.rpcNames = value;
         } else if (option == "--logs") {
-            options.logs = value;
+            options.logs = platform::WindowsPath(value);  // the library's view of a path of this system
         } else if (option == "--max-message") {
             char *end = nullptr;
             unsigned long bytes = std::strtoul(value.c_str(), &end, 10);
@@ -123,7 +124,7 @@ int runServer(Options const &options)
             status = 2;
         } else {
             std::printf("server: listening on 127.0.0.1:%d, logs in %s\n", server.Port(),
-                        GetOutputPath(options.logs.c_str()).c_str());
+                        platform::HostPath(GetOutputPath(options.logs.c_str()).c_str()).c_str());
             std::fflush(stdout);
             while (!g_stop)
                 server.Frame(10);

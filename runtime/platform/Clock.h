@@ -21,13 +21,4 @@ SHAREDLIB_API bool LocalTimeText(int64_t seconds, char (&text)[32]);
 // Suspends the calling thread.
 SHAREDLIB_API void Sleep(uint32_t milliseconds);
 
-// Test seams: each clock can be pinned to a value that only the test moves.
-// Pinning is process-wide; unpin with the matching Release call.
-SHAREDLIB_API void PinTickCount(uint32_t milliseconds);
-SHAREDLIB_API void PinPerformanceCounter(int64_t ticks);
-SHAREDLIB_API void PinWallClock(int64_t seconds);
-SHAREDLIB_API void ReleaseTickCount();
-SHAREDLIB_API void ReleasePerformanceCounter();
-SHAREDLIB_API void ReleaseWallClock();
-
 }  // namespace platform

@@ -23,23 +23,13 @@ constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-// A message box is recorded and answered by the hook or the next scripted
-// answer when there is one. Otherwise a windowed Windows program shows the
+// A message box is answered by the hook when there is one. Otherwise a windowed Windows program shows the
 // system's box; everywhere else (no desktop here, or a console program such
 // as a server, a tool or a test) it is echoed as one line on standard error
 // (unless echo is off) and answered at once with the box's first button (OK
 // or Yes), so it never blocks a server or a test.
 SHAREDLIB_API int MessageBoxA(void *owner, const char *text, const char *caption, uint32_t type);
-
-struct MessageBoxRecord {
-    std::string text;
-    std::string caption;
-    uint32_t type = 0;
-};
-
-// Test seams. The record keeps the most recent boxes only.
-SHAREDLIB_API std::vector<MessageBoxRecord> TakeMessageBoxRecords();
-SHAREDLIB_API void ScriptMessageBoxAnswer(int answer);
+// Whether boxes answered without a desktop are echoed on standard error.
 SHAREDLIB_API void SetMessageBoxEcho(bool echoToStandardError);
 
 using MessageBoxHook = int (*)(const char *text, const char *caption, uint32_t type, void *context);

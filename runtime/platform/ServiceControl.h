@@ -177,27 +177,6 @@ SHAREDLIB_API bool ChangeServiceConfig2A(ServiceHandle service, uint32_t infoLev
 SHAREDLIB_API bool DeleteService(ServiceHandle service);
 SHAREDLIB_API bool CloseServiceHandle(ServiceHandle handle);
 
-// What the database holds for one service (a test seam standing in for
-// QueryServiceConfigA and QueryServiceConfig2A).
-struct ServiceEntry {
-    std::string serviceName;
-    std::string displayName;
-    std::string binaryPathName;
-    std::string serviceStartName;  // empty: the local system account
-    std::string password;
-    uint32_t serviceType = 0;
-    uint32_t startType = 0;
-    uint32_t errorControl = 0;
-    bool hasFailureActions = false;
-    uint32_t resetPeriod = 0;
-    bool hasRebootMessage = false;
-    std::string rebootMessage;
-    std::string command;
-    std::vector<ScAction> failureActions;
-};
-SHAREDLIB_API bool QueryServiceEntry(const char *serviceName, ServiceEntry *entry);
-SHAREDLIB_API std::vector<std::string> ListServiceEntries();
-
 // --- Accounts, rights and logon ---------------------------------------------
 
 // LookupAccountNameA on the local system: the account's security identifier
@@ -239,51 +218,7 @@ SHAREDLIB_API bool StartServiceCtrlDispatcherA(const ServiceTableEntry *serviceT
 // RegisterServiceCtrlHandlerA: only for the service the dispatcher runs
 // (ERROR_SERVICE_DOES_NOT_EXIST otherwise).
 SHAREDLIB_API ServiceStatusHandle RegisterServiceCtrlHandlerA(const char *serviceName, HandlerFunction handler);
-// SetServiceStatus: recorded whole, in order, for the tests.
+// SetServiceStatus: reports the service's status to the service manager.
 SHAREDLIB_API bool SetServiceStatus(ServiceStatusHandle statusHandle, const ServiceStatus *status);
-
-// --- Test seams ---------------------------------------------------------------
-
-// Forget every account, right, handle, queued control, recorded report and
-// scripted failure; the process no longer counts as started by
-// the service control manager and holds all rights on it again.
-SHAREDLIB_API void ResetServiceControl();
-// Whether StartServiceCtrlDispatcherA can connect.
-SHAREDLIB_API void SetStartedByServiceControlManager(bool started);
-// The rights this process holds on the service control manager (after the
-// generic rights are mapped); by default SC_MANAGER_ALL_ACCESS.
-SHAREDLIB_API void SetServiceControlManagerRights(uint32_t rights);
-// An account; a null or empty domain means this machine, "LOCALHOST".
-SHAREDLIB_API void AddServiceAccount(const char *domain, const char *userName, const char *password);
-SHAREDLIB_API bool AccountHasRight(const char *userName, const char *right);
-// Queue a control for a service; the dispatcher running it (now or later)
-// delivers it once the service's reported status accepts it. Controls left
-// when that dispatcher returns are dropped.
-SHAREDLIB_API void SendServiceControl(const char *serviceName, uint32_t control);
-
-struct ServiceStatusReport {
-    std::string serviceName;
-    ServiceStatus status;
-};
-SHAREDLIB_API std::vector<ServiceStatusReport> TakeServiceStatusReports();
-
-// The calls a test can make fail once (for the security authority calls the
-// code is an NTSTATUS, for the others a Windows error code).
-enum class ServiceCall {
-    OpenSCManager,
-    OpenService,
-    CreateService,
-    ChangeServiceConfig,
-    ChangeServiceConfig2,
-    DeleteService,
-    LookupAccountName,
-    LsaOpenPolicy,
-    LsaAddAccountRights,
-    LogonUser,
-    StartServiceCtrlDispatcher,
-    RegisterServiceCtrlHandler,
-    SetServiceStatus,
-};
-SHAREDLIB_API void FailNextServiceCall(ServiceCall call, uint32_t code);
 
 }  // namespace platform

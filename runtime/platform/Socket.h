@@ -77,8 +77,4 @@ SHAREDLIB_API bool GetHostAddresses(char const *name, std::vector<uint32_t> &add
 // inet_ntoa: dotted decimal, most significant byte first.
 SHAREDLIB_API std::string InetNtoa(uint32_t ip);
 
-// Test seam: the answer of GetHostAddresses for this machine's own name.
-SHAREDLIB_API void PinHostAddresses(std::vector<uint32_t> const &addresses);
-SHAREDLIB_API void ReleaseHostAddresses();
-
 }  // namespace platform

@@ -7,17 +7,13 @@
 
 // Processor affinity and the display layout. On Windows the display is the
 // system's; elsewhere it is emulated: a layout of monitors in virtual-screen
-// coordinates, by default one 1920x1080 primary screen at 0,0. Tests replace
-// the layout on both (until ResetDisplayMonitors).
+// coordinates, by default one 1920x1080 primary screen at 0,0.
 namespace platform {
 
 // GetProcessAffinityMask(GetCurrentProcess(), ...): the processors this
 // process may run on and those the system has, one bit each for the first 32
 // processors. False (with the last error set) when they cannot be read.
 SHAREDLIB_API bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask);
-// Test seam: answer these masks until released.
-SHAREDLIB_API void PinProcessAffinity(uint32_t processMask, uint32_t systemMask);
-SHAREDLIB_API void ReleaseProcessAffinity();
 
 // One monitor: its rectangle (right and bottom exclusive) and whether it is
 // the primary screen.
@@ -45,15 +41,8 @@ constexpr uint32_t MONITOR_DEFAULTTONEAREST = 2;
 
 // The current layout.
 SHAREDLIB_API std::vector<DisplayMonitor> GetDisplayMonitors();
-// Test seams: replace the layout (an empty list means no display), and go
-// back to the single 1920x1080 primary screen with the monitor functions.
-SHAREDLIB_API void SetDisplayMonitors(std::vector<DisplayMonitor> const &monitors);
-SHAREDLIB_API void ResetDisplayMonitors();
-
-// Whether the user-interface library offers the monitor functions; a test
-// can take them away to reach the callers' fallback.
+// Whether the user-interface library offers the monitor functions.
 SHAREDLIB_API bool MonitorFunctionsAvailable();
-SHAREDLIB_API void SetMonitorFunctionsAvailable(bool available);
 
 // GetSystemMetrics: SM_CXSCREEN and SM_CYSCREEN give the primary screen's
 // width and height, SM_CMONITORS the number of monitors; 0 for other indices.

@@ -7,6 +7,7 @@
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/log/FrameEventLog.h>
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
 

@@ -9,6 +9,7 @@
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/NamedPipe.h>
 #include <SharedLib/platform/Process.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/TempDirectory.h"
 

@@ -10,6 +10,7 @@
 #include <SharedLib/platform/Debugger.h>
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/Process.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
 

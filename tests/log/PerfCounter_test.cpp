@@ -7,6 +7,7 @@
 #include <SharedLib/log/FrameEventLog.h>
 #include <SharedLib/log/PerfCounter.h>
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
 

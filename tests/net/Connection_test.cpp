@@ -11,6 +11,7 @@
 #include <SharedLib/platform/LastError.h>
 #include <SharedLib/platform/Socket.h>
 #include <SharedLib/platform/SocketEvents.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
 

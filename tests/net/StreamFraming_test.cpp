@@ -5,6 +5,7 @@
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/Socket.h>
 #include <SharedLib/serialize/PackedData.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/ConnectionPair.h"
 #include "support/LogCapture.h"

@@ -6,6 +6,7 @@
 #include <SharedLib/net/Connection.h>
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/Socket.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/ConnectionPair.h"
 #include "support/LogCapture.h"

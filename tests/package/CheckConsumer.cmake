@@ -19,6 +19,28 @@ if(NOT PREFIX)
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 endif()
 
+# The installed headers are the library's API alone: no test seam (the names
+# listed in the test-support header) is declared there.
+file(READ ${SOURCE_DIR}/../../../runtime/testing/TestSeams.h seam_header)
+string(REGEX MATCHALL "\n    X\\([^,]+, [A-Za-z]+," seam_entries "${seam_header}")
+list(LENGTH seam_entries seam_count)
+if(seam_count LESS 20)
+  message(FATAL_ERROR "found only ${seam_count} test seams in TestSeams.h")
+endif()
+file(GLOB_RECURSE installed_headers ${prefix}/include/SharedLib/*.h)
+if(EXISTS ${prefix}/include/SharedLib/testing)
+  message(FATAL_ERROR "the test-support header was installed")
+endif()
+foreach(header IN LISTS installed_headers)
+  file(READ ${header} text)
+  foreach(entry IN LISTS seam_entries)
+    string(REGEX REPLACE ".*, ([A-Za-z]+),$" "\\1" name "${entry}")
+    if(text MATCHES "[^A-Za-z]${name}\\(")
+      message(FATAL_ERROR "${header} declares the test seam ${name}")
+    endif()
+  endforeach()
+endforeach()
+
 # Through find_package(SharedLib CONFIG).
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}

@@ -8,6 +8,7 @@
 #include <SharedLib/platform/Lock.h>
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/Process.h>
+#include <SharedLib/testing/TestSeams.h>
 
 namespace {
 

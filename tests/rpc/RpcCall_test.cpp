@@ -13,6 +13,7 @@
 #include <SharedLib/rpc/RpcHooks.h>
 #include <SharedLib/rpc/RpcMgr.h>
 #include <SharedLib/serialize/PackedData.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/ConnectionPair.h"
 #include "support/LogCapture.h"

@@ -17,6 +17,7 @@
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/ServiceControl.h>
 #include <SharedLib/service/ServiceManager.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/TempDirectory.h"
 

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include <SharedLib/platform/MessageBox.h>
+#include <SharedLib/testing/TestSeams.h>
 
 namespace {
 

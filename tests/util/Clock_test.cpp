@@ -8,6 +8,7 @@
 
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/util/Clock.h>
+#include <SharedLib/testing/TestSeams.h>
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include <SharedLib/platform/System.h>
 #include <SharedLib/util/Desktop.h>
+#include <SharedLib/testing/TestSeams.h>
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/System.h>
 #include <SharedLib/util/Processors.h>
+#include <SharedLib/testing/TestSeams.h>
 
 namespace {
 

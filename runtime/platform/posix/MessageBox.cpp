@@ -1,4 +1,5 @@
 #include "../MessageBox.h"
+#include "../../testing/TestSeams.h"
 
 #include <cstdio>
 #include <deque>
@@ -64,7 +65,7 @@ int MessageBoxA(void *, const char *text, const char *caption, uint32_t type)
     return firstButton(type);
 }
 
-std::vector<MessageBoxRecord> TakeMessageBoxRecords()
+std::vector<MessageBoxRecord> seam::TakeMessageBoxRecords()
 {
     MessageBoxState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -73,7 +74,7 @@ std::vector<MessageBoxRecord> TakeMessageBoxRecords()
     return taken;
 }
 
-void ScriptMessageBoxAnswer(int answer)
+void seam::ScriptMessageBoxAnswer(int answer)
 {
     MessageBoxState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);

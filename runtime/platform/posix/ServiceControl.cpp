@@ -26,6 +26,7 @@
 #include "ErrorTranslation.h"
 #include "ProgramSearch.h"
 #include "Systemd.h"
+#include "../../testing/TestSeams.h"
 
 // The service control manager is systemd. A service is a unit file in the
 // manager's unit directory (Systemd.h): creating, reconfiguring and deleting a
@@ -773,7 +774,7 @@ bool CloseServiceHandle(ServiceHandle handle)
 
 // The manager's own answer: the unit as systemctl cat shows it, and whether
 // it is enabled.
-bool QueryServiceEntry(const char *serviceName, ServiceEntry *entry)
+bool seam::QueryServiceEntry(const char *serviceName, ServiceEntry *entry)
 {
     if (!validName(serviceName) || entry == nullptr)
         return fail(ERROR_INVALID_PARAMETER);
@@ -807,7 +808,7 @@ bool QueryServiceEntry(const char *serviceName, ServiceEntry *entry)
 
 // The services of this manager: the units in its directory that name the
 // service their program runs.
-std::vector<std::string> ListServiceEntries()
+std::vector<std::string> seam::ListServiceEntries()
 {
     systemd::Scope const scope = systemd::CurrentScope();
     std::vector<std::string> names;
@@ -1121,7 +1122,7 @@ bool SetServiceStatus(ServiceStatusHandle statusHandle, const ServiceStatus *sta
 
 // --- Test seams ---------------------------------------------------------------
 
-void ResetServiceControl()
+void seam::ResetServiceControl()
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -1140,21 +1141,21 @@ void ResetServiceControl()
     }
 }
 
-void SetStartedByServiceControlManager(bool started)
+void seam::SetStartedByServiceControlManager(bool started)
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     s.startedByManager = started;
 }
 
-void SetServiceControlManagerRights(uint32_t rights)
+void seam::SetServiceControlManagerRights(uint32_t rights)
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     s.managerRights = rights;
 }
 
-void AddServiceAccount(const char *domain, const char *userName, const char *password)
+void seam::AddServiceAccount(const char *domain, const char *userName, const char *password)
 {
     if (userName == nullptr)
         return;
@@ -1169,7 +1170,7 @@ void AddServiceAccount(const char *domain, const char *userName, const char *pas
     s.accounts.push_back(std::move(account));
 }
 
-bool AccountHasRight(const char *userName, const char *right)
+bool seam::AccountHasRight(const char *userName, const char *right)
 {
     if (userName == nullptr || right == nullptr)
         return false;
@@ -1182,7 +1183,7 @@ bool AccountHasRight(const char *userName, const char *right)
     return std::find(account->rights.begin(), account->rights.end(), wide) != account->rights.end();
 }
 
-void SendServiceControl(const char *serviceName, uint32_t control)
+void seam::SendServiceControl(const char *serviceName, uint32_t control)
 {
     if (serviceName == nullptr)
         return;
@@ -1192,7 +1193,7 @@ void SendServiceControl(const char *serviceName, uint32_t control)
     wakeDispatcher();
 }
 
-std::vector<ServiceStatusReport> TakeServiceStatusReports()
+std::vector<ServiceStatusReport> seam::TakeServiceStatusReports()
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -1201,7 +1202,7 @@ std::vector<ServiceStatusReport> TakeServiceStatusReports()
     return taken;
 }
 
-void FailNextServiceCall(ServiceCall call, uint32_t code)
+void seam::FailNextServiceCall(ServiceCall call, uint32_t code)
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);

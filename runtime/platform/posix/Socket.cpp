@@ -17,6 +17,7 @@
 #include "../LastError.h"
 #include "ErrorTranslation.h"
 #include "SocketRecords.h"
+#include "../../testing/TestSeams.h"
 
 namespace platform {
 namespace {
@@ -381,14 +382,14 @@ std::string InetNtoa(uint32_t ip)
     return text;
 }
 
-void PinHostAddresses(std::vector<uint32_t> const &addresses)
+void seam::PinHostAddresses(std::vector<uint32_t> const &addresses)
 {
     std::lock_guard<std::mutex> guard(g_pinnedLock);
     g_hostAddressesPinned = true;
     g_pinnedHostAddresses = addresses;
 }
 
-void ReleaseHostAddresses()
+void seam::ReleaseHostAddresses()
 {
     std::lock_guard<std::mutex> guard(g_pinnedLock);
     g_hostAddressesPinned = false;

@@ -11,6 +11,7 @@
 #include "../LastError.h"
 #include "../common/Common.h"
 #include "ErrorTranslation.h"
+#include "../../testing/TestSeams.h"
 
 namespace platform {
 namespace {
@@ -82,13 +83,13 @@ bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask)
     return false;
 }
 
-void PinProcessAffinity(uint32_t processMask, uint32_t systemMask)
+void seam::PinProcessAffinity(uint32_t processMask, uint32_t systemMask)
 {
     g_pinnedAffinity.store((uint64_t{systemMask} << 32) | processMask, std::memory_order_relaxed);
     g_affinityPinned.store(true, std::memory_order_release);
 }
 
-void ReleaseProcessAffinity() { g_affinityPinned.store(false, std::memory_order_release); }
+void seam::ReleaseProcessAffinity() { g_affinityPinned.store(false, std::memory_order_release); }
 
 std::vector<DisplayMonitor> GetDisplayMonitors()
 {
@@ -96,20 +97,20 @@ std::vector<DisplayMonitor> GetDisplayMonitors()
     return g_monitors;
 }
 
-void SetDisplayMonitors(std::vector<DisplayMonitor> const &monitors)
+void seam::SetDisplayMonitors(std::vector<DisplayMonitor> const &monitors)
 {
     std::lock_guard<std::mutex> guard(g_displayLock);
     g_monitors = monitors;
 }
 
-void ResetDisplayMonitors()
+void seam::ResetDisplayMonitors()
 {
     SetDisplayMonitors({kDefaultMonitor});
     SetMonitorFunctionsAvailable(true);
 }
 
 bool MonitorFunctionsAvailable() { return g_monitorFunctions.load(std::memory_order_acquire); }
-void SetMonitorFunctionsAvailable(bool available) { g_monitorFunctions.store(available, std::memory_order_release); }
+void seam::SetMonitorFunctionsAvailable(bool available) { g_monitorFunctions.store(available, std::memory_order_release); }
 
 int32_t GetSystemMetrics(int index)
 {

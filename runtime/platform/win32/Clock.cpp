@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "../Clock.h"
+#include "../../testing/TestSeams.h"
 
 namespace platform {
 namespace {
@@ -94,11 +95,11 @@ bool LocalTimeText(int64_t seconds, char (&text)[32])
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-void PinTickCount(uint32_t milliseconds) { pin(g_tickCount, milliseconds); }
-void PinPerformanceCounter(int64_t ticks) { pin(g_performanceCounter, ticks); }
-void PinWallClock(int64_t seconds) { pin(g_wallClock, seconds); }
-void ReleaseTickCount() { g_tickCount.pinned.store(false, std::memory_order_release); }
-void ReleasePerformanceCounter() { g_performanceCounter.pinned.store(false, std::memory_order_release); }
-void ReleaseWallClock() { g_wallClock.pinned.store(false, std::memory_order_release); }
+void seam::PinTickCount(uint32_t milliseconds) { pin(g_tickCount, milliseconds); }
+void seam::PinPerformanceCounter(int64_t ticks) { pin(g_performanceCounter, ticks); }
+void seam::PinWallClock(int64_t seconds) { pin(g_wallClock, seconds); }
+void seam::ReleaseTickCount() { g_tickCount.pinned.store(false, std::memory_order_release); }
+void seam::ReleasePerformanceCounter() { g_performanceCounter.pinned.store(false, std::memory_order_release); }
+void seam::ReleaseWallClock() { g_wallClock.pinned.store(false, std::memory_order_release); }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "../MessageBox.h"
+#include "../../testing/TestSeams.h"
 
 namespace platform {
 namespace {
@@ -90,7 +91,7 @@ int MessageBoxA(void *owner, const char *text, const char *caption, uint32_t typ
     return answer != 0 ? answer : firstButton(type);
 }
 
-std::vector<MessageBoxRecord> TakeMessageBoxRecords()
+std::vector<MessageBoxRecord> seam::TakeMessageBoxRecords()
 {
     MessageBoxState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -99,7 +100,7 @@ std::vector<MessageBoxRecord> TakeMessageBoxRecords()
     return taken;
 }
 
-void ScriptMessageBoxAnswer(int answer)
+void seam::ScriptMessageBoxAnswer(int answer)
 {
     MessageBoxState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);

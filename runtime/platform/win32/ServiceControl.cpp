@@ -8,6 +8,7 @@
 
 #include "../ServiceControl.h"
 #include "../common/Common.h"
+#include "../../testing/TestSeams.h"
 
 // The system's service control manager, account database and local security
 // authority. The test seams keep what applies to a real system: scripted
@@ -238,7 +239,7 @@ bool CloseServiceHandle(ServiceHandle handle)
     return true;
 }
 
-bool QueryServiceEntry(const char *serviceName, ServiceEntry *entry)
+bool seam::QueryServiceEntry(const char *serviceName, ServiceEntry *entry)
 {
     if (serviceName == nullptr || entry == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -288,7 +289,7 @@ bool QueryServiceEntry(const char *serviceName, ServiceEntry *entry)
     return ok;
 }
 
-std::vector<std::string> ListServiceEntries()
+std::vector<std::string> seam::ListServiceEntries()
 {
     std::vector<std::string> names;
     SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
@@ -469,7 +470,7 @@ bool SetServiceStatus(ServiceStatusHandle statusHandle, const ServiceStatus *sta
 
 // --- Test seams ---------------------------------------------------------------
 
-void ResetServiceControl()
+void seam::ResetServiceControl()
 {
     std::set<std::string> created;
     {
@@ -498,9 +499,9 @@ void ResetServiceControl()
 }
 
 // The system's manager decides whether this process was started by it.
-void SetStartedByServiceControlManager(bool) {}
+void seam::SetStartedByServiceControlManager(bool) {}
 
-void SetServiceControlManagerRights(uint32_t rights)
+void seam::SetServiceControlManagerRights(uint32_t rights)
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -508,9 +509,9 @@ void SetServiceControlManagerRights(uint32_t rights)
 }
 
 // Accounts are the system's; a test cannot add one.
-void AddServiceAccount(const char *, const char *, const char *) {}
+void seam::AddServiceAccount(const char *, const char *, const char *) {}
 
-bool AccountHasRight(const char *userName, const char *right)
+bool seam::AccountHasRight(const char *userName, const char *right)
 {
     if (userName == nullptr || right == nullptr)
         return false;
@@ -541,7 +542,7 @@ bool AccountHasRight(const char *userName, const char *right)
     return found;
 }
 
-void SendServiceControl(const char *serviceName, uint32_t control)
+void seam::SendServiceControl(const char *serviceName, uint32_t control)
 {
     SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr)
@@ -556,7 +557,7 @@ void SendServiceControl(const char *serviceName, uint32_t control)
     ::CloseServiceHandle(manager);
 }
 
-std::vector<ServiceStatusReport> TakeServiceStatusReports()
+std::vector<ServiceStatusReport> seam::TakeServiceStatusReports()
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -565,7 +566,7 @@ std::vector<ServiceStatusReport> TakeServiceStatusReports()
     return taken;
 }
 
-void FailNextServiceCall(ServiceCall call, uint32_t code)
+void seam::FailNextServiceCall(ServiceCall call, uint32_t code)
 {
     ServiceControlState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);

@@ -6,6 +6,7 @@
 
 #include "../Socket.h"
 #include "SocketRecords.h"
+#include "../../testing/TestSeams.h"
 
 // Winsock 2. The layer's SOCKET is 32 bits wide; socket handles are kernel
 // handles, which never need more (on 64-bit Windows too).
@@ -344,14 +345,14 @@ std::string InetNtoa(uint32_t ip)
     return text;
 }
 
-void PinHostAddresses(std::vector<uint32_t> const &addresses)
+void seam::PinHostAddresses(std::vector<uint32_t> const &addresses)
 {
     std::lock_guard<std::mutex> guard(g_pinnedLock);
     g_hostAddressesPinned = true;
     g_pinnedHostAddresses = addresses;
 }
 
-void ReleaseHostAddresses()
+void seam::ReleaseHostAddresses()
 {
     std::lock_guard<std::mutex> guard(g_pinnedLock);
     g_hostAddressesPinned = false;

@@ -5,6 +5,7 @@
 
 #include "../System.h"
 #include "../common/Common.h"
+#include "../../testing/TestSeams.h"
 
 namespace platform {
 namespace {
@@ -95,13 +96,13 @@ bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask)
     return true;
 }
 
-void PinProcessAffinity(uint32_t processMask, uint32_t systemMask)
+void seam::PinProcessAffinity(uint32_t processMask, uint32_t systemMask)
 {
     g_pinnedAffinity.store((uint64_t{systemMask} << 32) | processMask, std::memory_order_relaxed);
     g_affinityPinned.store(true, std::memory_order_release);
 }
 
-void ReleaseProcessAffinity() { g_affinityPinned.store(false, std::memory_order_release); }
+void seam::ReleaseProcessAffinity() { g_affinityPinned.store(false, std::memory_order_release); }
 
 std::vector<DisplayMonitor> GetDisplayMonitors()
 {
@@ -116,14 +117,14 @@ std::vector<DisplayMonitor> GetDisplayMonitors()
     return monitors;
 }
 
-void SetDisplayMonitors(std::vector<DisplayMonitor> const &monitors)
+void seam::SetDisplayMonitors(std::vector<DisplayMonitor> const &monitors)
 {
     std::lock_guard<std::mutex> guard(g_displayLock);
     g_layoutSet = true;
     g_layout = monitors;
 }
 
-void ResetDisplayMonitors()
+void seam::ResetDisplayMonitors()
 {
     {
         std::lock_guard<std::mutex> guard(g_displayLock);
@@ -138,7 +139,7 @@ bool MonitorFunctionsAvailable()
     return !g_monitorFunctionsHidden.load(std::memory_order_acquire) && monitorFunctions().present();
 }
 
-void SetMonitorFunctionsAvailable(bool available)
+void seam::SetMonitorFunctionsAvailable(bool available)
 {
     g_monitorFunctionsHidden.store(!available, std::memory_order_release);
 }
