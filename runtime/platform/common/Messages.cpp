@@ -93,6 +93,8 @@ constexpr MessageText kServiceMessages[] = {
     {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
     {ERROR_INVALID_SERVICE_CONTROL, "The requested control is not valid for this service."},
     {ERROR_SERVICE_ALREADY_RUNNING, "An instance of the service is already running."},
+    {1057 /* ERROR_INVALID_SERVICE_ACCOUNT */,
+     "The account name is invalid or does not exist, or the password is invalid for the account name specified."},
     {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service."},
     {ERROR_SERVICE_CANNOT_ACCEPT_CTRL, "The service cannot accept control messages at this time."},
     {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "The service process could not connect to the service controller."},
@@ -103,6 +105,7 @@ constexpr MessageText kServiceMessages[] = {
     {ERROR_NONE_MAPPED, "No mapping between account names and security IDs was done."},
     {ERROR_LOGON_TYPE_NOT_GRANTED,
      "Logon failure: the user has not been granted the requested logon type at this computer."},
+    {1722 /* RPC_S_SERVER_UNAVAILABLE */, "The RPC server is unavailable."},
 };
 
 template <size_t N>
@@ -120,3 +123,14 @@ char const *KnownSystemMessage(uint32_t code) { return find(kMessages, code); }
 char const *KnownServiceMessage(uint32_t code) { return find(kServiceMessages, code); }
 
 }  // namespace platform::common
+
+namespace platform {
+
+std::string FormatServiceMessage(uint32_t code)
+{
+    if (char const *known = common::KnownServiceMessage(code))
+        return std::string(known) + "\r\n";
+    return FormatSystemMessage(code);
+}
+
+}  // namespace platform

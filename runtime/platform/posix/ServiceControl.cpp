@@ -481,31 +481,6 @@ bool takeDeliverableControl(ServiceControlState &s, uint32_t *control)
     return false;
 }
 
-struct MessageText {
-    uint32_t code;
-    const char *text;
-};
-
-constexpr MessageText kServiceMessages[] = {
-    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},
-    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
-    {ERROR_INVALID_SERVICE_CONTROL, "The requested control is not valid for this service."},
-    {ERROR_SERVICE_ALREADY_RUNNING, "An instance of the service is already running."},
-    {ERROR_INVALID_SERVICE_ACCOUNT,
-     "The account name is invalid or does not exist, or the password is invalid for the account name specified."},
-    {ERROR_SERVICE_DOES_NOT_EXIST, "The specified service does not exist as an installed service."},
-    {ERROR_SERVICE_CANNOT_ACCEPT_CTRL, "The service cannot accept control messages at this time."},
-    {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "The service process could not connect to the service controller."},
-    {ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion."},
-    {ERROR_SERVICE_EXISTS, "The specified service already exists."},
-    {ERROR_NO_SUCH_PRIVILEGE, "A specified privilege does not exist."},
-    {ERROR_LOGON_FAILURE, "The user name or password is incorrect."},
-    {ERROR_NONE_MAPPED, "No mapping between account names and security IDs was done."},
-    {ERROR_LOGON_TYPE_NOT_GRANTED,
-     "Logon failure: the user has not been granted the requested logon type at this computer."},
-    {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},
-};
-
 }  // namespace
 
 // --- The service database ---------------------------------------------------
@@ -964,14 +939,6 @@ bool CloseTokenHandle(TokenHandle token)
         return fail(ERROR_INVALID_HANDLE);
     s.handles.erase(token);
     return true;
-}
-
-std::string FormatServiceMessage(uint32_t code)
-{
-    for (auto const &message : kServiceMessages)
-        if (message.code == code)
-            return std::string(message.text) + "\r\n";
-    return FormatSystemMessage(code);
 }
 
 // --- The dispatcher -----------------------------------------------------------

@@ -17,14 +17,11 @@
 #include "../LastError.h"
 #include "ErrorTranslation.h"
 #include "SocketRecords.h"
-#include "../../testing/TestSeams.h"
+#include "../common/Common.h"
 
 namespace platform {
 namespace {
 
-std::mutex g_pinnedLock;
-bool g_hostAddressesPinned = false;
-std::vector<uint32_t> g_pinnedHostAddresses;
 
 int fd(SOCKET s) { return static_cast<int>(s); }
 
@@ -352,13 +349,8 @@ bool GetHostName(std::string &name)
 bool GetHostAddresses(char const *name, std::vector<uint32_t> &addresses)
 {
     addresses.clear();
-    {
-        std::lock_guard<std::mutex> guard(g_pinnedLock);
-        if (g_hostAddressesPinned) {
-            addresses = g_pinnedHostAddresses;
-            return true;
-        }
-    }
+    if (common::PinnedHostAddresses(addresses))
+        return true;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -373,27 +365,6 @@ bool GetHostAddresses(char const *name, std::vector<uint32_t> &addresses)
             addresses.push_back(ntohl(reinterpret_cast<sockaddr_in *>(entry->ai_addr)->sin_addr.s_addr));
     ::freeaddrinfo(results);
     return true;
-}
-
-std::string InetNtoa(uint32_t ip)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip >> 24, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF, ip & 0xFF);
-    return text;
-}
-
-void seam::PinHostAddresses(std::vector<uint32_t> const &addresses)
-{
-    std::lock_guard<std::mutex> guard(g_pinnedLock);
-    g_hostAddressesPinned = true;
-    g_pinnedHostAddresses = addresses;
-}
-
-void seam::ReleaseHostAddresses()
-{
-    std::lock_guard<std::mutex> guard(g_pinnedLock);
-    g_hostAddressesPinned = false;
-    g_pinnedHostAddresses.clear();
 }
 
 }  // namespace platform

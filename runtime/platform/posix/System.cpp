@@ -16,11 +16,6 @@
 namespace platform {
 namespace {
 
-// Pinned masks: the process mask in the low and the system mask in the high
-// half, so that both are read together.
-std::atomic<bool> g_affinityPinned{false};
-std::atomic<uint64_t> g_pinnedAffinity{0};
-
 uint32_t firstProcessors(cpu_set_t const *set, size_t setSize)
 {
     uint32_t mask = 0;
@@ -44,12 +39,8 @@ bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (g_affinityPinned.load(std::memory_order_acquire)) {
-        uint64_t pinned = g_pinnedAffinity.load(std::memory_order_relaxed);
-        *processMask = static_cast<uint32_t>(pinned);
-        *systemMask = static_cast<uint32_t>(pinned >> 32);
+    if (common::PinnedAffinity(processMask, systemMask))
         return true;
-    }
     // The kernel refuses a set smaller than its own; grow until it fits.
     for (int processors = 1024; processors <= (1 << 20); processors *= 2) {
         cpu_set_t *set = CPU_ALLOC(processors);
@@ -82,14 +73,6 @@ bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask)
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
 }
-
-void seam::PinProcessAffinity(uint32_t processMask, uint32_t systemMask)
-{
-    g_pinnedAffinity.store((uint64_t{systemMask} << 32) | processMask, std::memory_order_relaxed);
-    g_affinityPinned.store(true, std::memory_order_release);
-}
-
-void seam::ReleaseProcessAffinity() { g_affinityPinned.store(false, std::memory_order_release); }
 
 std::vector<DisplayMonitor> GetDisplayMonitors()
 {

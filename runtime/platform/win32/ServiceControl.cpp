@@ -388,13 +388,6 @@ bool CloseTokenHandle(TokenHandle token)
     return false;
 }
 
-std::string FormatServiceMessage(uint32_t code)
-{
-    if (char const *known = common::KnownServiceMessage(code))
-        return std::string(known) + "\r\n";
-    return FormatSystemMessage(code);
-}
-
 // --- The dispatcher -----------------------------------------------------------
 
 bool StartServiceCtrlDispatcherA(const ServiceTableEntry *serviceTable)

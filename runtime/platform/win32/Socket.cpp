@@ -6,16 +6,13 @@
 
 #include "../Socket.h"
 #include "SocketRecords.h"
-#include "../../testing/TestSeams.h"
+#include "../common/Common.h"
 
 // Winsock 2. The layer's SOCKET is 32 bits wide; socket handles are kernel
 // handles, which never need more (on 64-bit Windows too).
 namespace platform {
 namespace {
 
-std::mutex g_pinnedLock;
-bool g_hostAddressesPinned = false;
-std::vector<uint32_t> g_pinnedHostAddresses;
 
 ::SOCKET native(SOCKET s) { return s == INVALID_SOCKET ? win32::kInvalidNativeSocket : static_cast<::SOCKET>(s); }
 
@@ -313,13 +310,8 @@ bool GetHostName(std::string &name)
 bool GetHostAddresses(char const *name, std::vector<uint32_t> &addresses)
 {
     addresses.clear();
-    {
-        std::lock_guard<std::mutex> guard(g_pinnedLock);
-        if (g_hostAddressesPinned) {
-            addresses = g_pinnedHostAddresses;
-            return true;
-        }
-    }
+    if (common::PinnedHostAddresses(addresses))
+        return true;
     if (!win32::EnsureWinsock())
         return false;
     addrinfo hints{};
@@ -336,27 +328,6 @@ bool GetHostAddresses(char const *name, std::vector<uint32_t> &addresses)
             addresses.push_back(ntohl(reinterpret_cast<sockaddr_in *>(entry->ai_addr)->sin_addr.s_addr));
     ::freeaddrinfo(results);
     return true;
-}
-
-std::string InetNtoa(uint32_t ip)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip >> 24, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF, ip & 0xFF);
-    return text;
-}
-
-void seam::PinHostAddresses(std::vector<uint32_t> const &addresses)
-{
-    std::lock_guard<std::mutex> guard(g_pinnedLock);
-    g_hostAddressesPinned = true;
-    g_pinnedHostAddresses = addresses;
-}
-
-void seam::ReleaseHostAddresses()
-{
-    std::lock_guard<std::mutex> guard(g_pinnedLock);
-    g_hostAddressesPinned = false;
-    g_pinnedHostAddresses.clear();
 }
 
 }  // namespace platform

@@ -10,11 +10,6 @@
 namespace platform {
 namespace {
 
-// Pinned masks: the process mask in the low and the system mask in the high
-// half, so that both are read together.
-std::atomic<bool> g_affinityPinned{false};
-std::atomic<uint64_t> g_pinnedAffinity{0};
-
 // The display is the real one until a test puts a layout in its place.
 std::mutex g_displayLock;
 bool g_layoutSet = false;
@@ -80,12 +75,8 @@ bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (g_affinityPinned.load(std::memory_order_acquire)) {
-        uint64_t pinned = g_pinnedAffinity.load(std::memory_order_relaxed);
-        *processMask = static_cast<uint32_t>(pinned);
-        *systemMask = static_cast<uint32_t>(pinned >> 32);
+    if (common::PinnedAffinity(processMask, systemMask))
         return true;
-    }
     DWORD_PTR process = 0, system = 0;
     if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system)) {
         win32::SetLastFromSystem();
@@ -95,14 +86,6 @@ bool GetProcessAffinityMask(uint32_t *processMask, uint32_t *systemMask)
     *systemMask = static_cast<uint32_t>(system);
     return true;
 }
-
-void seam::PinProcessAffinity(uint32_t processMask, uint32_t systemMask)
-{
-    g_pinnedAffinity.store((uint64_t{systemMask} << 32) | processMask, std::memory_order_relaxed);
-    g_affinityPinned.store(true, std::memory_order_release);
-}
-
-void seam::ReleaseProcessAffinity() { g_affinityPinned.store(false, std::memory_order_release); }
 
 std::vector<DisplayMonitor> GetDisplayMonitors()
 {
