@@ -1,6 +1,7 @@
 #pragma once
 
-// The whole public interface of SharedLib.
+/// \file
+/// The whole public interface of SharedLib.
 
 #include "Export.h"
 

@@ -29,6 +29,7 @@ void HostLoop::AddListener(CListener *listener)
     m_waitSet.Add(listener->GetEventHandle());
 }
 
+//! [frame]
 void HostLoop::Frame(uint32_t waitMs)
 {
     bool processed = false;
@@ -62,5 +63,6 @@ void HostLoop::Frame(uint32_t waitMs)
         if (std::find(m_connections.begin(), m_connections.end(), connection) != m_connections.end())
             connection->Pulse();
 }
+//! [frame]
 
 }  // namespace zone

@@ -111,6 +111,7 @@ void ZoneClient::HandleMessage(CConnection *connection, const void *data, uint32
     }
     uint16_t type = message.GetUint16();
     switch (type) {
+    //! [check table]
     case Msg_RpcTable:
         if (!CRpcMgr::GetInstance()->ParseTable(message)) {
             fail(Error_RpcTable, Error_ValueToDescription(Error_RpcTable));
@@ -126,6 +127,7 @@ void ZoneClient::HandleMessage(CConnection *connection, const void *data, uint32
         }
         CallLogin(&m_server, m_name, kClientVersion);
         break;
+    //! [check table]
     case Msg_RpcCallFunction: {
         uint32_t id = message.GetUint32();
         CRpcMgr::GetInstance()->CallFunction(nullptr, &m_server, message, id);

@@ -24,6 +24,7 @@ Logger *InitZoneHost(char const *filePrefix, char const *logDirectory, std::vect
                      bool echoToConsole)
 {
     InitGamePath(false, nullptr);
+    //! [logger]
     auto *logger = new Logger(filePrefix, logDirectory);
     logger->setIncludePIDInName(true);
     logger->resetFilePrefix();
@@ -42,14 +43,18 @@ Logger *InitZoneHost(char const *filePrefix, char const *logDirectory, std::vect
             logger->SetConditional(channel, level);
     }
     theLogger = logger;
+    //! [logger]
 
+    //! [rpc setup]
     SetZoneEvents(&Router());
     RegisterZoneRpcs();
     CRpcMgr::GetInstance();
     CRpcMgr::RegisterSendMessage(SendToConnection);
+    //! [rpc setup]
     return logger;
 }
 
+//! [shutdown]
 void ShutdownZoneHost(Logger *logger)
 {
     CRpcMgr::Cleanup();
@@ -57,5 +62,6 @@ void ShutdownZoneHost(Logger *logger)
     theLogger = nullptr;
     delete logger;
 }
+//! [shutdown]
 
 }  // namespace zone

@@ -11,18 +11,22 @@
 namespace zone {
 
 // Starts an RPC call message.
+//! [envelope]
 inline void BeginRpc(CPackedData &message, uint32_t rpcId)
 {
     message.PutUint16(static_cast<uint16_t>(Msg_RpcCallFunction));
     message.PutUint32(rpcId);
 }
+//! [envelope]
 
 // The registered send function: hands a message to its connection.
+//! [send function]
 inline void SendToConnection(CConnection *connection, CPackedData &message)
 {
     if (connection != nullptr)
         connection->SendMsg(message);
 }
+//! [send function]
 
 // The port `zone_demo demo` listens on when it is free (and the port a capture
 // tool claims by default).

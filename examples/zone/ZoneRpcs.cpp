@@ -8,6 +8,7 @@ namespace {
 ZoneEvents *g_events = nullptr;
 
 // The common part of the demo's RPC classes: a fixed identifier and name.
+//! [rpc base]
 class ZoneRpc : public CRpc {
 public:
     ZoneRpc(uint32_t id, char const *name) : m_id(id), m_name(name) {}
@@ -20,6 +21,7 @@ private:
     uint32_t m_id;
     char const *m_name;
 };
+//! [rpc base]
 
 enum RpcId : uint32_t {
     kLogin = 0x5A000001,
@@ -30,6 +32,7 @@ enum RpcId : uint32_t {
     kSealedNoteResult = 0x5A000006,
 };
 
+//! [rpc class]
 class LoginRpc : public ZoneRpc {
 public:
     LoginRpc() : ZoneRpc(kLogin, "Login") {}
@@ -40,6 +43,7 @@ public:
         g_events->OnLogin(GetConnection(), name, version);
     }
 };
+//! [rpc class]
 
 class WelcomeRpc : public ZoneRpc {
 public:
@@ -109,6 +113,7 @@ void SetZoneEvents(ZoneEvents *events)
     g_events = events;
 }
 
+//! [register]
 void RegisterZoneRpcs()
 {
     static LoginRpc login;
@@ -124,7 +129,9 @@ void RegisterZoneRpcs()
     for (CRpc *rpc : std::initializer_list<CRpc *>{&login, &welcome, &move, &moveAck, &sealedNote, &sealedNoteResult})
         rpc->AddToStaticList();
 }
+//! [register]
 
+//! [call]
 void CallLogin(CConnection *server, std::string const &name, uint32_t version)
 {
     CPackedData message;
@@ -133,6 +140,7 @@ void CallLogin(CConnection *server, std::string const &name, uint32_t version)
     message.PutUint32(version);
     Rpc_SendMessageFunction(server, message);
 }
+//! [call]
 
 void CallMove(CConnection *server, int32_t sequence, float x, float y)
 {

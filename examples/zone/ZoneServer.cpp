@@ -28,6 +28,7 @@ int ZoneServer::Open(uint16_t port, bool tryNextPorts)
     return 0;
 }
 
+//! [accept]
 void ZoneServer::OnAccept(CListener *, CConnection *connection)
 {
     Client &client = m_clients[connection];
@@ -43,12 +44,14 @@ void ZoneServer::OnAccept(CListener *, CConnection *connection)
     CRpcMgr::GetInstance()->BuildTable(table);
     connection->SendMsg(table);
 }
+//! [accept]
 
 void ZoneServer::OnListenError(CListener *, int error)
 {
     SHAREDLIB_LOG(LogSev_Error, Log_Network, "ZoneServer: the listener failed with error %d", error);
 }
 
+//! [dispatch]
 void ZoneServer::HandleMessage(CConnection *connection, const void *data, uint32_t size)
 {
     CPackedData message(data, static_cast<int>(size));
@@ -75,6 +78,7 @@ void ZoneServer::HandleMessage(CConnection *connection, const void *data, uint32
         break;
     }
 }
+//! [dispatch]
 
 void ZoneServer::OnConnect(CConnection *connection, bool connected)
 {

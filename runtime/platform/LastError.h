@@ -1,5 +1,8 @@
 #pragma once
 
+/// \file
+/// The thread's last error and the Windows error codes.
+
 #include <cstdint>
 #include <string>
 
@@ -7,7 +10,9 @@
 
 namespace platform {
 
-// Windows error codes the library can meet, with their Windows values.
+///@{
+
+/// Windows error codes the library can meet, with their Windows values.
 constexpr uint32_t ERROR_SUCCESS = 0;
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_PATH_NOT_FOUND = 3;
@@ -28,8 +33,11 @@ constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_PIPE_BUSY = 231;
 constexpr uint32_t ERROR_DIRECTORY = 267;
 constexpr uint32_t ERROR_PIPE_NOT_CONNECTED = 233;
+///@}
 
-// Winsock codes.
+///@{
+
+/// Winsock codes.
 constexpr uint32_t WSAEINTR = 10004;
 constexpr uint32_t WSAEBADF = 10009;
 constexpr uint32_t WSAEACCES = 10013;
@@ -66,16 +74,25 @@ constexpr uint32_t WSAHOST_NOT_FOUND = 11001;
 constexpr uint32_t WSATRY_AGAIN = 11002;
 constexpr uint32_t WSANO_RECOVERY = 11003;
 constexpr uint32_t WSANO_DATA = 11004;
+///@}
 
-// The calling thread's last error, set by every failing call of this layer.
+///@{
+
+/// The calling thread's last error, set by every failing call of this layer.
 SHAREDLIB_API uint32_t GetLastError();
+/// Sets the calling thread's last error.
 SHAREDLIB_API void SetLastError(uint32_t code);
-// Winsock's name for the same per-thread value.
-inline uint32_t WSAGetLastError() { return GetLastError(); }
-inline void WSASetLastError(uint32_t code) { SetLastError(code); }
+///@}
+///@{
 
-// The system's message for a code as FormatMessage gives it: one sentence
-// ending with CR LF; empty for a code without text.
+/// Winsock's name for the same per-thread value.
+inline uint32_t WSAGetLastError() { return GetLastError(); }
+/// Winsock's name for SetLastError.
+inline void WSASetLastError(uint32_t code) { SetLastError(code); }
+///@}
+
+/// The system's message for a code as FormatMessage gives it: one sentence
+/// ending with CR LF; empty for a code without text.
 SHAREDLIB_API std::string FormatSystemMessage(uint32_t code);
 
 }  // namespace platform

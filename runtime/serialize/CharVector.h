@@ -1,7 +1,8 @@
 #pragma once
 
-// Named byte containers used for datagram payloads: a vector of char and a
-// list of such vectors. They behave exactly as the standard containers do.
+/// \file
+/// Named byte containers used for datagram payloads: a vector of char and a
+/// list of such vectors. They behave exactly as the standard containers do.
 
 #include <list>
 #include <vector>
