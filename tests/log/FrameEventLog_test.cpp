@@ -2,34 +2,40 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/log/FrameEventLog.h>
+#include <SharedLib/log/PerfCounter.h>
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
 
+// The frame event ring and the scoped timers, on pinned clocks.
 namespace {
 
-// DumpLog's lines go through debuglog, so they reach the DB target.
-std::vector<std::string> g_dbLines;
+using Lines = std::vector<std::string>;
+constexpr int64_t kTicksPerMs = 1000000;  // the counter runs in nanoseconds here
+
+// The timers' and the dump's lines go through debuglog, so they reach the DB
+// target and not the console.
+Lines g_dbLines;
 void dbLine(LogItemSeverityLevel, int, char const *text, int, char const *)
 {
     g_dbLines.push_back(text);
 }
 
-std::vector<std::string> dump(FrameEventLog &log, int frames)
+Lines dump(FrameEventLog &log, int frames)
 {
     g_dbLines.clear();
     log.DumpLog(frames);
     return g_dbLines;
 }
 
-using Lines = std::vector<std::string>;
-
-class FrameEventLogTest : public LogCaptureTest {
+class TimerTest : public LogCaptureTest {
 protected:
     void SetUp() override
     {
@@ -37,12 +43,15 @@ protected:
         g_dbLines.clear();
         logger().setLogLocationMask(LogLocation_DB);
         logger().setDBLogFunction(dbLine);
+        FrameEventLogger::init();
+        ASSERT_EQ(FrameEventLogger::sm_uDivisor, static_cast<uint64_t>(kTicksPerMs));
     }
     void TearDown() override
     {
         m_log.cleanup();
         gFrameEventLog.cleanup();
         FrameEventLogger::init();
+        platform::ReleaseTickCount();
         platform::ReleasePerformanceCounter();
         LogCaptureTest::TearDown();
     }
@@ -50,18 +59,14 @@ protected:
     FrameEventLog m_log;
 };
 
-TEST_F(FrameEventLogTest, DivisorsFollowTheFrequency)
+TEST_F(TimerTest, DivisorsFollowTheFrequency)
 {
-    FrameEventLogger::initFromFrequency(10000000);
-    EXPECT_EQ(FrameEventLogger::sm_uDivisor, 10000u);
-    EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, 10000000u);
-    FrameEventLogger::initFromFrequency(999);
-    EXPECT_EQ(FrameEventLogger::sm_uDivisor, 1u);
-    EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, 999u);
-    FrameEventLogger::initFromFrequency(0);
-    EXPECT_EQ(FrameEventLogger::sm_uDivisor, 1u);
-    EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, 0u);
-
+    for (auto [frequency, perMs, perSecond] : {std::tuple<int64_t, uint64_t, uint64_t>{10000000, 10000, 10000000},
+                                              {1000, 1, 1000}, {999, 1, 999}, {0, 1, 0}, {-5, 1, 0}}) {
+        FrameEventLogger::initFromFrequency(frequency);
+        EXPECT_EQ(FrameEventLogger::sm_uDivisor, perMs) << frequency;
+        EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, perSecond) << frequency;
+    }
     // Frequency 0: raw ticks count as milliseconds.
     gFrameEventLog.init(2);
     platform::PinPerformanceCounter(100);
@@ -71,12 +76,20 @@ TEST_F(FrameEventLogTest, DivisorsFollowTheFrequency)
     }
     EXPECT_EQ(gFrameEventLog.records()[0].m_value, 42u);
 
-    FrameEventLogger::init();
-    EXPECT_EQ(FrameEventLogger::sm_uDivisor, 1000000u);
-    EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, 1000000000u);
+    // The first timer sets the divisors from the counter's frequency.
+    FrameEventLogger::sm_uDivisor = 0;
+    uint32_t total = 0;
+    platform::PinPerformanceCounter(0);
+    {
+        PrecisionPerfCounter timer(total);
+        EXPECT_EQ(FrameEventLogger::sm_uDivisor, 1000000u);
+        EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, 1000000000u);
+        platform::PinPerformanceCounter(4 * kTicksPerMs);
+    }
+    EXPECT_EQ(total, 4u);
 }
 
-TEST_F(FrameEventLogTest, RecordNamesCopyLikeStrncpy)
+TEST_F(TimerTest, RecordNamesCopyLikeStrncpy)
 {
     FrameEventRecord record;
     std::memset(&record, 0x55, sizeof record);
@@ -94,7 +107,7 @@ TEST_F(FrameEventLogTest, RecordNamesCopyLikeStrncpy)
     EXPECT_EQ(dump(m_log, -1), (Lines{"TwelveCh: 5", "Exactly8: 6"}));
 }
 
-TEST_F(FrameEventLogTest, RingKeepsTheNewestAndDumpsOldestFirst)
+TEST_F(TimerTest, RingKeepsTheNewestAndDumpsOldestFirst)
 {
     EXPECT_EQ(gFrameEventLog.records(), nullptr);  // the global starts empty
     gFrameEventLog.LogEvent("early", 1);
@@ -112,6 +125,8 @@ TEST_F(FrameEventLogTest, RingKeepsTheNewestAndDumpsOldestFirst)
     }
     EXPECT_EQ(m_log.next(), 2);
     EXPECT_EQ(dump(m_log, -1), (Lines{"e3: 3", "e4: 4", "e5: 5", "e6: 6"}));
+    m_log.LogEvent("big", 0xFFFFFFFFu);  // printed as the int it is
+    EXPECT_EQ(dump(m_log, 1), (Lines{"e4: 4", "e5: 5", "e6: 6", "big: -1"}));
 
     m_log.cleanup();
     m_log.LogEvent("late", 1);
@@ -123,14 +138,12 @@ TEST_F(FrameEventLogTest, RingKeepsTheNewestAndDumpsOldestFirst)
     EXPECT_EQ(m_log.records(), nullptr);
 }
 
-TEST_F(FrameEventLogTest, DumpByFramesStartsAtMarkers)
+TEST_F(TimerTest, DumpByFramesStartsAtMarkers)
 {
     m_log.init(8);
-    m_log.LogEvent("FRStart", 10);
-    m_log.LogEvent("a", 1);
-    m_log.LogEvent("b", 2);
-    m_log.LogEvent("FRStart", 20);
-    m_log.LogEvent("c", 3);
+    for (auto [name, value] : {std::pair<char const *, uint32_t>{"FRStart", 10}, {"a", 1}, {"b", 2}, {"FRStart", 20},
+                               {"c", 3}})
+        m_log.LogEvent(name, value);
     EXPECT_EQ(dump(m_log, 1), (Lines{"FRStart: 20", "c: 3"}));
     EXPECT_EQ(dump(m_log, 2), (Lines{"FRStart: 10", "a: 1", "b: 2", "FRStart: 20", "c: 3"}));
     // More frames than markers: the whole ring.
@@ -140,43 +153,134 @@ TEST_F(FrameEventLogTest, DumpByFramesStartsAtMarkers)
 
     // A wrapped ring; an 8-byte name starting "FRStart" is no marker.
     m_log.init(4);
-    m_log.LogEvent("FRStart", 1);
-    m_log.LogEvent("a", 2);
-    m_log.LogEvent("FRStart", 3);
-    m_log.LogEvent("FRStartX", 4);
-    m_log.LogEvent("c", 5);
+    for (auto [name, value] : {std::pair<char const *, uint32_t>{"FRStart", 1}, {"a", 2}, {"FRStart", 3},
+                               {"FRStartX", 4}, {"c", 5}})
+        m_log.LogEvent(name, value);
     EXPECT_EQ(dump(m_log, 1), (Lines{"FRStart: 3", "FRStartX: 4", "c: 5"}));
     EXPECT_EQ(dump(m_log, 2), (Lines{"a: 2", "FRStart: 3", "FRStartX: 4", "c: 5"}));
-}
 
-TEST_F(FrameEventLogTest, DumpIsSilentWhenGenericIsQuiet)
-{
-    m_log.init(2);
-    m_log.LogEvent("a", 1);
+    // Silent while Generic is quieter than info, or without a logger.
     logger().SetConditional(Log_Generic, LogSev_Warning);
     EXPECT_TRUE(dump(m_log, -1).empty());
     logger().SetConditional(Log_Generic, LogSev_Info);
     theLogger = nullptr;
     EXPECT_TRUE(dump(m_log, -1).empty());
     theLogger = &logger();
-    EXPECT_EQ(dump(m_log, -1), (Lines{": 0", "a: 1"}));
+    EXPECT_EQ(dump(m_log, -1).size(), 4u);
 }
 
-TEST_F(FrameEventLogTest, LoggerRecordsWholeMillisecondsInTheGlobal)
+TEST_F(TimerTest, FrameEventLoggerRecordsWholeMillisecondsInTheGlobal)
 {
     gFrameEventLog.init(2);
     platform::PinPerformanceCounter(0);
     {
         FrameEventLogger timer("frame");
-        platform::PinPerformanceCounter(3000000 - 1);
+        platform::PinPerformanceCounter(3 * kTicksPerMs - 1);
     }
     EXPECT_EQ(gFrameEventLog.next(), 1);
     EXPECT_STREQ(gFrameEventLog.records()[0].m_name, "frame");
     EXPECT_EQ(gFrameEventLog.records()[0].m_value, 2u);
-
     gFrameEventLog.cleanup();
     { FrameEventLogger timer("nolog"); }
     EXPECT_EQ(gFrameEventLog.records(), nullptr);
+}
+
+TEST_F(TimerTest, TickCountTotalSurvivesAWrap)
+{
+    uint32_t total = 7;
+    platform::PinTickCount(0xFFFFFFF0u);
+    {
+        PerfCounter timer(total);
+        platform::PinTickCount(0x10u);
+    }
+    EXPECT_EQ(total, 7u + 0x20u);
+}
+
+TEST_F(TimerTest, PrecisionAddsWholeMillisecondsOrRawTicks)
+{
+    uint32_t ms = 0, raw = 0, plain = 10;
+    platform::PinPerformanceCounter(1000);
+    {
+        PrecisionPerfCounter a(ms, false), b(raw, true), c(plain);
+        platform::PinPerformanceCounter(1000 + 6 * kTicksPerMs / 10);  // 0.6 ms
+    }
+    EXPECT_EQ(std::make_tuple(ms, raw, plain), std::make_tuple(0u, 600000u, 10u));
+    platform::PinPerformanceCounter(0);
+    {
+        PrecisionPerfCounter a(ms, false), c(plain);
+        platform::PinPerformanceCounter(3 * kTicksPerMs - 1);  // just under 3 ms
+    }
+    EXPECT_EQ(ms, 2u);
+    EXPECT_EQ(plain, 12u);
+
+    // Raw totals are 32-bit counters; a counter that runs backwards adds nothing.
+    raw = 0;
+    platform::PinPerformanceCounter(0);
+    {
+        PrecisionPerfCounter b(raw, true);
+        platform::PinPerformanceCounter((int64_t{1} << 32) + 5);
+    }
+    EXPECT_EQ(raw, 5u);
+    {
+        PrecisionPerfCounter a(ms, false);
+        platform::PinPerformanceCounter(0);
+    }
+    EXPECT_EQ(ms, 2u);
+}
+
+TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
+{
+    platform::PinPerformanceCounter(0);
+    {
+        PerfLogCounter timer("name", Log_Generic, 5);
+        platform::PinPerformanceCounter(49 * kTicksPerMs / 10);  // 4.9 ms
+    }
+    EXPECT_TRUE(g_dbLines.empty());
+    {
+        PerfLogCounter timer("name", Log_Generic, 5);
+        platform::PinPerformanceCounter(49 * kTicksPerMs / 10 + 5 * kTicksPerMs);
+    }
+    logger().SetConditional(Log_Pulse, LogSev_Info);
+    {
+        PerfLogCounter timer("pulse", Log_Pulse, 0);
+        platform::PinPerformanceCounter(49 * kTicksPerMs / 10 + 5 * kTicksPerMs + 123456);
+    }
+    EXPECT_EQ(g_dbLines, (Lines{"name time=5.0000 ms", "Pulse: pulse time=0.1235 ms"}));
+}
+
+TEST_F(TimerTest, LogCounterStaysSilentWithoutInfoOrLogger)
+{
+    platform::PinPerformanceCounter(0);
+    // Quiet at the start: no start time is taken, so nothing is logged even
+    // when the channel opens before the end.
+    {
+        PerfLogCounter timer("quiet", Log_Pulse, 0);
+        logger().SetConditional(Log_Pulse, LogSev_Info);
+        platform::PinPerformanceCounter(10 * kTicksPerMs);
+    }
+    {
+        theLogger = nullptr;
+        PerfLogCounter timer("nologger", Log_Generic, 0);
+        theLogger = &logger();
+        platform::PinPerformanceCounter(20 * kTicksPerMs);
+    }
+    { PerfLogCounter timer("nochannel", static_cast<Log>(Log_Max), 0); }
+    // Started, then squelched, silenced or left without a logger before the end.
+    {
+        PerfLogCounter timer("squelched", Log_Generic, 0);
+        logger().setBSquelchLogger(true);
+    }
+    logger().setBSquelchLogger(false);
+    {
+        PerfLogCounter timer("silenced", Log_Generic, 0);
+        logger().SetConditional(Log_Generic, LogSev_Warning);
+    }
+    {
+        PerfLogCounter timer("gone", Log_Pulse, 0);
+        theLogger = nullptr;
+    }
+    theLogger = &logger();
+    EXPECT_TRUE(g_dbLines.empty());
 }
 
 }  // namespace

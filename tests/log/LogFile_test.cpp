@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/log/Logger.h>
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/LastError.h>
 #include <SharedLib/platform/NamedPipe.h>
 #include <SharedLib/platform/Process.h>
 #include <SharedLib/testing/TestSeams.h>
@@ -16,15 +18,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> filesIn(fs::path const &directory)
-{
-    std::vector<std::string> names;
-    for (auto const &entry : fs::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class LogFileTest : public ::testing::Test {
 protected:
@@ -45,18 +38,49 @@ protected:
     TempDirectory directory;
 };
 
-TEST_F(LogFileTest, LinesCarryTheDateAndEndWithCarriageReturnLineFeed)
+void viaVsyslog(Logger &logger, LogItemSeverityLevel severity, int channel, char const *format, ...)
 {
-    auto logger = makeLogger("Zone");
+    va_list args;
+    va_start(args, format);
+    logger.vsyslog(severity, channel, format, args);
+    va_end(args);
+}
+
+// The file line format: ctime's date and a blank unless the channel turned it
+// off, the header, the text, CR LF. syslog, vsyslog and debuglog write to the
+// file; screenlog never does.
+TEST_F(LogFileTest, FileGoldenLines)
+{
+    // The logger's directory is made when missing.
+    auto logger = std::make_unique<Logger>("Zone", directory.windows("logs").c_str());
+    logger->setUseDialogs(false);
     logger->syslog(LogSev_Error, Log_Network, "lost %d", 3);
+    logger->screenlog(LogSev_Error, Log_Network, "screen %d", 1);
+    logger->debuglog(LogSev_Warning, Log_Network, "debug %s", "kept");
+    viaVsyslog(*logger, LogSev_Fatal, Log_RPC, "v%d%s", 2, "x");
     logger->syslog(LogSev_Info, Log_Generic, "plain");
     logger->SetConditionalDateFlag(Log_Generic, false);
-    logger->syslog(LogSev_Info, Log_Generic, "no date");
-    EXPECT_EQ(logger->getFileName(), directory.windows("Zone_00001.txt"));
-    EXPECT_EQ(ReadHostFile(directory.host() / "Zone_00001.txt"),
+    logger->debuglog(LogSev_Info, Log_Generic, "no date");
+    // Without the file in the mask no entry point reaches it.
+    logger->setLogLocationMask(LogLocation_Console | LogLocation_DB | LogLocation_Debugger);
+    logger->syslog(LogSev_Error, Log_Network, "console");
+    viaVsyslog(*logger, LogSev_Error, Log_Network, "console");
+    logger->debuglog(LogSev_Error, Log_Network, "db");
+    logger->setLogLocationMask(LogLocation_File);
+    logger->screenlog(LogSev_Error, Log_Network, "screen");
+    std::string const longText(5000, 'l');
+    logger->syslog(LogSev_Info, Log_Generic, "%s", longText.c_str());
+    logger->SetConditionalDateFlag(Log_Generic, true);
+    logger->syslog(LogSev_Info, Log_Generic, "%s", longText.c_str());
+    EXPECT_EQ(logger->getFileName(), directory.windows("logs\\Zone_00001.txt"));
+    // The whole line, its end included, stops at 4095 characters.
+    EXPECT_EQ(ReadHostFile(directory.host() / "logs" / "Zone_00001.txt"),
               "Sun Dec  6 02:54:51 2026 ERROR Network: lost 3\r\n"
+              "Sun Dec  6 02:54:51 2026 WARNING Network: debug kept\r\n"
+              "Sun Dec  6 02:54:51 2026 ERROR RPC: v2x\r\n"
               "Sun Dec  6 02:54:51 2026 plain\r\n"
-              "no date\r\n");
+              "no date\r\n" +
+                  longText.substr(0, 4094) + "\r\nSun Dec  6 02:54:51 2026 " + longText.substr(0, 4094 - 25) + "\r\n");
 }
 
 TEST_F(LogFileTest, NewFilesNumberOnFromTheHighestPresent)
@@ -80,13 +104,13 @@ TEST_F(LogFileTest, APrefixChangeMovesTheFileToTheNextNumber)
     logger->syslog(LogSev_Error, Log_Network, "before");
     logger->setFilePrefix("Zone");  // the same prefix keeps the open file
     logger->syslog(LogSev_Error, Log_Network, "same");
-    EXPECT_EQ(filesIn(directory.host()), std::vector<std::string>{"Zone_00001.txt"});
+    EXPECT_EQ(FilesIn(directory.host()), std::vector<std::string>{"Zone_00001.txt"});
 
     std::ofstream(directory.host() / "Dispatch_00004.txt") << "";
     logger->setFilePrefix("Dispatch");
     EXPECT_EQ(logger->getFilePrefix(), "Dispatch");
     logger->syslog(LogSev_Error, Log_Network, "after");
-    EXPECT_EQ(filesIn(directory.host()), (std::vector<std::string>{"Dispatch_00004.txt", "Dispatch_00005.txt"}));
+    EXPECT_EQ(FilesIn(directory.host()), (std::vector<std::string>{"Dispatch_00004.txt", "Dispatch_00005.txt"}));
     EXPECT_EQ(ReadHostFile(directory.host() / "Dispatch_00005.txt"),
               "Sun Dec  6 02:54:51 2026 ERROR Network: before\r\n"
               "Sun Dec  6 02:54:51 2026 ERROR Network: same\r\n"
@@ -104,7 +128,7 @@ TEST_F(LogFileTest, ChannelsKeyedToOneFileShareIt)
     logger->syslog(LogSev_Error, Log_Chat_Messages, "b");
     logger->syslog(LogSev_Error, Log_Network, "c");
     std::string pid = std::to_string(platform::GetCurrentProcessId());
-    EXPECT_EQ(filesIn(directory.host()),
+    EXPECT_EQ(FilesIn(directory.host()),
               (std::vector<std::string>{"Chat_Zone_" + pid + "_00001.txt", "Zone_" + pid + "_00001.txt"}));
     EXPECT_EQ(ReadHostFile(directory.host() / ("Chat_Zone_" + pid + "_00001.txt")),
               "Sun Dec  6 02:54:51 2026 ERROR Chat: a\r\nSun Dec  6 02:54:51 2026 ERROR Chat_Messages: b\r\n");
@@ -128,10 +152,12 @@ TEST_F(LogFileTest, FlushPolicies)
     logger->flush();
     EXPECT_NE(ReadHostFile(file).find("untagged"), std::string::npos);
 
-    // Timed flushing: a line flushes once the interval has passed.
+    // Timed flushing: a line flushes once more than the interval has passed.
     logger->setSecondsBetweenFlushes(10);
     logger->setLastFlush(platform::GetWallClockSeconds());
     logger->syslog(LogSev_Info, Log_Network, "early");
+    platform::PinWallClock(1796525691 + 10);
+    logger->syslog(LogSev_Info, Log_Network, "edge");
     EXPECT_EQ(ReadHostFile(file).find("early"), std::string::npos);
     platform::PinWallClock(1796525691 + 11);
     logger->syslog(LogSev_Info, Log_Network, "late");
@@ -163,6 +189,7 @@ TEST_F(LogFileTest, ThePipeOpensOnlyWhenAServerHoldsIt)
     auto logger = makeLogger("Zone");
     logger->setPipeName("\\\\.\\pipe\\ZoneLog");
     EXPECT_EQ(logger->getPipe(), nullptr);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);  // why, for the host to report
     platform::NamedPipeServer server("\\\\.\\pipe\\ZoneLog");
     logger->setPipeName("\\\\.\\pipe\\ZoneLog");
     void *const first = logger->getPipe();

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <SharedLib/enums/Log.h>
@@ -17,65 +19,64 @@
 namespace {
 
 using LoggerTest = LogCaptureTest;
+using Lines = std::vector<std::string>;
 
-// Records which target saw a line, in call order, across all the targets.
-std::vector<std::string> g_targets;
-void dbTarget(LogItemSeverityLevel, int, char const *text, int, char const *)
+void viaVsyslog(Logger &logger, LogItemSeverityLevel severity, int channel, char const *format, ...)
 {
-    g_targets.push_back(std::string("db:") + text);
+    va_list args;
+    va_start(args, format);
+    logger.vsyslog(severity, channel, format, args);
+    va_end(args);
 }
-void pipeTarget(LogItemSeverityLevel, int, char const *text, int, char const *)
+
+// Which target saw a line, in call order, across all the targets.
+Lines g_targets;
+template <char const *Tag>
+void target(LogItemSeverityLevel, int, char const *text, int, char const *)
 {
-    g_targets.push_back(std::string("pipe:") + text);
+    g_targets.push_back(Tag + std::string(text));
 }
+constexpr char kConsole[] = "console:", kDb[] = "db:", kPipe[] = "pipe:";
 void debuggerTarget(char const *text, void *)
 {
     g_targets.push_back(std::string("debugger:") + text);
 }
-void consoleTarget(LogItemSeverityLevel, int, char const *text, int, char const *)
+
+// The console line format: tag, channel name and ": " as the channel's flags
+// ask, then the text. Generic shows no name by default.
+TEST_F(LoggerTest, HeaderGoldenLines)
 {
-    g_targets.push_back(std::string("console:") + text);
-}
-
-TEST_F(LoggerTest, HeaderTextsForTheDefaultChannelSettings)
-{
-    logger().syslog(LogSev_Error, Log_Network, "lost %d of %s", 3, "peers");
-    logger().syslog(LogSev_Warning, Log_Generic, "careful");
-    logger().syslog(LogSev_Info, Log_Generic, "plain");
-    logger().syslog(LogSev_Fatal, Log_RPC, "f");
-    logger().syslog(LogSev_Assert, Log_Connections, "a");
-    logger().syslog(LogSev_Warning, Log_ServerFrameRate, "slow");
-
-    auto got = lines();
-    ASSERT_EQ(got.size(), 6u);
-    EXPECT_EQ(got[0].text, "ERROR Network: lost 3 of peers");
-    EXPECT_EQ(got[0].headerLength, 15);
-    EXPECT_EQ(got[0].severity, LogSev_Error);
-    EXPECT_EQ(got[0].channel, Log_Network);
-    EXPECT_EQ(got[0].logFileName, "");
-    EXPECT_EQ(got[1].text, "WARNING : careful");  // Generic shows no name
-    EXPECT_EQ(got[1].headerLength, 10);
-    EXPECT_EQ(got[2].text, "plain");
-    EXPECT_EQ(got[2].headerLength, 0);
-    EXPECT_EQ(got[3].text, "ERROR RPC: f");
-    EXPECT_EQ(got[4].text, "ERROR Connections: a");
-    EXPECT_EQ(got[5].text, "WARNING ServerFrameRate: slow");
-}
-
-TEST_F(LoggerTest, FlagsShapeTheHeader)
-{
-    logger().SetConditionalNameFlag(Log_Network, false);
-    logger().syslog(LogSev_Error, Log_Network, "x");
-    logger().SetConditionalLevelFlag(Log_Network, false);
-    logger().syslog(LogSev_Error, Log_Network, "y");
-    logger().SetConditionalNameFlag(Log_Network, true);
-    logger().syslog(LogSev_Warning, Log_Network, "z");
-    logger().SetConditionalLevelFlag(Log_Network, true);
-    logger().SetConditional(Log_Network, LogSev_Detail);
-    logger().syslog(LogSev_Info, Log_Network, "info lines never carry a tag");
-
-    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : x", "y", "Network: z",
-                                                 "Network: info lines never carry a tag"}));
+    struct Row {
+        LogItemSeverityLevel severity;
+        int channel;
+        bool name, level;
+        char const *text;
+        int headerLength;
+    } const rows[] = {
+        {LogSev_Error, Log_Network, true, true, "ERROR Network: lost 3 of peers", 15},
+        {LogSev_Warning, Log_Generic, false, true, "WARNING : lost 3 of peers", 10},
+        {LogSev_Info, Log_Generic, false, true, "lost 3 of peers", 0},
+        {LogSev_Fatal, Log_RPC, true, true, "ERROR RPC: lost 3 of peers", 11},
+        {LogSev_Assert, Log_Connections, true, true, "ERROR Connections: lost 3 of peers", 19},
+        {LogSev_Warning, Log_ServerFrameRate, true, true, "WARNING ServerFrameRate: lost 3 of peers", 25},
+        {LogSev_Info, Log_Network, true, true, "Network: lost 3 of peers", 9},
+        {LogSev_Error, Log_Network, false, true, "ERROR : lost 3 of peers", 8},
+        {LogSev_Error, Log_Network, false, false, "lost 3 of peers", 0},
+        {LogSev_Warning, Log_Network, true, false, "Network: lost 3 of peers", 9},
+    };
+    for (Row const &row : rows) {
+        clearLines();
+        logger().SetConditional(row.channel, LogSev_Detail);
+        logger().SetConditionalNameFlag(row.channel, row.name);
+        logger().SetConditionalLevelFlag(row.channel, row.level);
+        logger().syslog(row.severity, row.channel, "lost %d of %s", 3, "peers");
+        auto got = lines();
+        ASSERT_EQ(got.size(), 1u) << row.text;
+        EXPECT_EQ(got[0].text, row.text);
+        EXPECT_EQ(std::make_tuple(got[0].headerLength, got[0].severity, got[0].channel, got[0].logFileName),
+                  std::make_tuple(row.headerLength, row.severity, row.channel, std::string()))
+            << row.text;
+    }
 }
 
 TEST_F(LoggerTest, ChannelLevelIsAThreshold)
@@ -88,74 +89,86 @@ TEST_F(LoggerTest, ChannelLevelIsAThreshold)
     logger().syslog(LogSev_Info, Log_Network, "one more verbose");
     logger().syslog(LogSev_Detail, Log_Generic, "detail");
     logger().syslog(LogSev_None, Log_Generic, "severity 0 is never logged");
-
     logger().SetConditional(Log_RPC, LogSev_None);
     logger().syslog(LogSev_Fatal, Log_RPC, "silenced");
     logger().SetConditional(Log_Login, LogSev_Detail);
     logger().syslog(LogSev_Detail, Log_Login, "everything");
-
-    EXPECT_EQ(texts(), (std::vector<std::string>{"WARNING Network: at the level", "detail", "Login: everything"}));
     EXPECT_EQ(logger().GetConditional(Log_RPC), LogSev_None);
-}
 
-TEST_F(LoggerTest, ChannelsOutsideTheTable)
-{
+    // Outside the table: no record, so errors pass unheaded and nothing can be set.
     for (int channel : {-1, 195, 100000}) {
         logger().SetConditional(channel, LogSev_Detail);
+        logger().SetConditionalNameFlag(channel, true);
         EXPECT_EQ(logger().GetConditional(channel), LogSev_Error);
         EXPECT_FALSE(logger().CheckConditional(channel, LogSev_Fatal));
         logger().syslog(LogSev_Warning, channel, "dropped");
         logger().syslog(LogSev_Error, channel, "unheaded %d", channel);
     }
-    EXPECT_EQ(texts(), (std::vector<std::string>{"unheaded -1", "unheaded 195", "unheaded 100000"}));
-    EXPECT_EQ(lines()[0].headerLength, 0);
+    EXPECT_EQ(logger().GetConditional(194), LogSev_Warning);
+    EXPECT_TRUE(logger().CheckConditional(194, LogSev_Warning));
+    EXPECT_EQ(texts(), (Lines{"WARNING Network: at the level", "detail", "Login: everything", "unheaded -1",
+                              "unheaded 195", "unheaded 100000"}));
 }
 
 TEST_F(LoggerTest, LongTextsAreCut)
 {
     // Header and format together stop at 1023 characters.
-    std::string format(2000, 'f');
-    logger().syslog(LogSev_Error, Log_Network, "%s", (format.substr(0, 10)).c_str());
+    std::string format(2000, 'f'), other(2000, 'g');
+    logger().syslog(LogSev_Info, Log_Generic, other.c_str(), 0);
     logger().syslog(LogSev_Error, Log_Network, format.c_str(), 0);
     // The formatted text stops at 4095.
     std::string argument(5000, 'a');
     logger().syslog(LogSev_Error, Log_Network, "%s", argument.c_str());
-    // A cut that would leave half a conversion does not.
+    // A cut that would leave half a conversion does not; a whole "%%" stays.
     std::string percents = std::string(1023 - 15 - 1, 'p') + "%d";
     logger().syslog(LogSev_Error, Log_Network, percents.c_str(), 7);
+    std::string escaped = std::string(1023 - 15 - 2, 'q') + "%%%d";
+    logger().syslog(LogSev_Error, Log_Network, escaped.c_str(), 7);
 
     auto got = texts();
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[1].size(), 1023u);
-    EXPECT_EQ(got[1], "ERROR Network: " + format.substr(0, 1023 - 15));
-    EXPECT_EQ(got[2].size(), 4095u);
-    EXPECT_EQ(got[3], "ERROR Network: " + std::string(1023 - 15 - 1, 'p'));
+    EXPECT_EQ(got, (Lines{other.substr(0, 1023), "ERROR Network: " + format.substr(0, 1023 - 15),
+                          "ERROR Network: " + argument.substr(0, 4095 - 15),
+                          "ERROR Network: " + std::string(1023 - 15 - 1, 'p'),
+                          "ERROR Network: " + std::string(1023 - 15 - 2, 'q') + "%"}));
 }
 
-TEST_F(LoggerTest, TargetsRunInOrderAndFollowTheMask)
+TEST_F(LoggerTest, EntryPointsReachTheTargetsOfTheirMasks)
 {
     g_targets.clear();
     platform::SetDebugOutputSink(debuggerTarget, nullptr);
-    logger().setConsoleLogFunction(consoleTarget);
-    logger().setDBLogFunction(dbTarget);
-    logger().setPipeLogFunction(pipeTarget);
+    logger().setConsoleLogFunction(target<kConsole>);
+    logger().setDBLogFunction(target<kDb>);
+    logger().setPipeLogFunction(target<kPipe>);
 
     logger().syslog(LogSev_Info, Log_Generic, "all");
-    EXPECT_EQ(g_targets, (std::vector<std::string>{"debugger:all", "debugger:\n", "console:all", "db:all", "pipe:all"}));
-
-    g_targets.clear();
+    viaVsyslog(logger(), LogSev_Info, Log_Generic, "v%d", 1);
     logger().screenlog(LogSev_Info, Log_Generic, "screen");
     logger().debuglog(LogSev_Info, Log_Generic, "debug");
-    EXPECT_EQ(g_targets, (std::vector<std::string>{"debugger:screen", "debugger:\n", "console:screen",
-                                                   "debugger:debug", "debugger:\n", "db:debug"}));
+    EXPECT_EQ(g_targets, (Lines{"debugger:all", "debugger:\n", "console:all", "db:all", "pipe:all", "debugger:v1",
+                                "debugger:\n", "console:v1", "db:v1", "pipe:v1", "debugger:screen", "debugger:\n",
+                                "console:screen", "debugger:debug", "debugger:\n", "db:debug"}));
 
+    // Each entry point keeps to the mask, and the debugger to its switch.
     g_targets.clear();
     logger().setOutputToDebugger(false);
     logger().setLogLocationMask(LogLocation_Debugger | LogLocation_Pipe);
     logger().syslog(LogSev_Info, Log_Generic, "pipe only");
+    viaVsyslog(logger(), LogSev_Info, Log_Generic, "v pipe only");
+    logger().screenlog(LogSev_Info, Log_Generic, "nowhere");
+    logger().debuglog(LogSev_Info, Log_Generic, "nowhere");
+    logger().setOutputToDebugger(true);
+    logger().setLogLocationMask(LogLocation_Console | LogLocation_DB);
+    logger().screenlog(LogSev_Info, Log_Generic, "console only");
+    logger().debuglog(LogSev_Info, Log_Generic, "db only");
     logger().setLogLocationMask(0);
     logger().syslog(LogSev_Info, Log_Generic, "nowhere");
-    EXPECT_EQ(g_targets, (std::vector<std::string>{"pipe:pipe only"}));
+    viaVsyslog(logger(), LogSev_Info, Log_Generic, "nowhere");
+    // vsyslog filters as syslog does.
+    logger().setLogLocationMask(-1);
+    viaVsyslog(logger(), LogSev_Info, Log_Network, "filtered");
+    logger().setBSquelchLogger(true);
+    viaVsyslog(logger(), LogSev_Error, Log_Network, "squelched");
+    EXPECT_EQ(g_targets, (Lines{"pipe:pipe only", "pipe:v pipe only", "console:console only", "db:db only"}));
     platform::SetDebugOutputSink(nullptr, nullptr);
 }
 
@@ -174,7 +187,7 @@ TEST_F(LoggerTest, FatalAndAssertRaiseAnErrorBoxAfterTheTargets)
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].type, 0x200010u);
     EXPECT_EQ(boxes[1].text, "ERROR : mask 0 still shows the box");
-    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR Network: no box", "ERROR Network: fatal 1"}));
+    EXPECT_EQ(texts(), (Lines{"ERROR Network: no box", "ERROR Network: fatal 1"}));
 }
 
 // A box whose owner logs from inside it: no lock may be held then.
@@ -190,7 +203,7 @@ TEST_F(LoggerTest, NoLockIsHeldWhileTheBoxIsUp)
     platform::SetMessageBoxHook(loggingBoxHook, nullptr);
     logger().syslog(LogSev_Fatal, Log_Network, "boom");
     platform::SetMessageBoxHook(nullptr, nullptr);
-    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR Network: boom", "ERROR Network: from another thread"}));
+    EXPECT_EQ(texts(), (Lines{"ERROR Network: boom", "ERROR Network: from another thread"}));
 }
 
 void reentrantConsole(LogItemSeverityLevel severity, int channel, char const *text, int, char const *)
@@ -206,11 +219,11 @@ TEST_F(LoggerTest, CallbackThatLogsProducesNoSecondLine)
 {
     g_targets.clear();
     logger().setConsoleLogFunction(reentrantConsole);
-    logger().setDBLogFunction(dbTarget);
+    logger().setDBLogFunction(target<kDb>);
     logger().syslog(LogSev_Error, Log_Network, "outer");
     logger().syslog(LogSev_Error, Log_Network, "again");
-    EXPECT_EQ(g_targets, (std::vector<std::string>{"ERROR Network: outer", "db:ERROR Network: outer",
-                                                   "ERROR Network: again", "db:ERROR Network: again"}));
+    EXPECT_EQ(g_targets, (Lines{"ERROR Network: outer", "db:ERROR Network: outer", "ERROR Network: again",
+                                "db:ERROR Network: again"}));
 }
 
 TEST_F(LoggerTest, SquelchAndTheCallSiteGuard)
@@ -220,12 +233,13 @@ TEST_F(LoggerTest, SquelchAndTheCallSiteGuard)
     SHAREDLIB_LOG(LogSev_Info, Log_Network, "filtered %d", argument());
     SHAREDLIB_LOG(LogSev_Warning, Log_Network, "written %d", argument());
     logger().setBSquelchLogger(true);
+    EXPECT_TRUE(logger().getBSquelchLogger());
     SHAREDLIB_LOG(LogSev_Fatal, Log_Network, "squelched %d", argument());
     logger().syslog(LogSev_Fatal, Log_Network, "squelched too");
     logger().setBSquelchLogger(false);
     SHAREDLIB_DEBUGLOG(LogSev_Error, Log_Network, "debuglog never reaches the console %d", argument());
     EXPECT_EQ(built, 2);
-    EXPECT_EQ(texts(), (std::vector<std::string>{"WARNING Network: written 1"}));
+    EXPECT_EQ(texts(), Lines{"WARNING Network: written 1"});
 
     Logger *saved = theLogger;
     theLogger = nullptr;
@@ -234,50 +248,64 @@ TEST_F(LoggerTest, SquelchAndTheCallSiteGuard)
     EXPECT_EQ(built, 2);
 }
 
-TEST_F(LoggerTest, ChannelsShareNamedFiles)
+TEST_F(LoggerTest, ChannelsShareNamedFilesAndThePrefix)
 {
     logger().SetConditionalChannel(Log_Chat, "Chat");
     logger().SetConditionalChannel(Log_Chat_Messages, "Chat");
     logger().SetConditionalChannel(500, "Orphan");  // the file is added all the same
-    logger().syslog(LogSev_Error, Log_Chat, "a");
-    logger().syslog(LogSev_Error, Log_Chat_Messages, "b");
-    logger().syslog(LogSev_Error, Log_Network, "c");
-    auto got = lines();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].logFileName, "Chat");
-    EXPECT_EQ(got[1].logFileName, "Chat");
-    EXPECT_EQ(got[2].logFileName, "");
+    logger().SetConditionalChannel(Log_Login, "Orphan");
+    logger().SetConditionalChannel(Log_Tree, "Fourth");
+    logger().SetConditionalChannel(Log_Trading, "Fifth");  // past the room made at the start
+    for (int channel : {Log_Chat, Log_Chat_Messages, Log_Network, Log_Login, Log_Tree, Log_Trading})
+        logger().syslog(LogSev_Error, channel, "x");
+    Lines files;
+    for (auto const &line : lines())
+        files.push_back(line.logFileName);
+    EXPECT_EQ(files, (Lines{"Chat", "Chat", "", "Orphan", "Fourth", "Fifth"}));
+
+    EXPECT_EQ(logger().getFilePrefix(), "Test");
+    logger().setIncludePIDInName(true);
+    EXPECT_EQ(logger().getFilePrefix(), "Test");  // nothing changes until the reset
+    logger().resetFilePrefix();
+    std::string pid = std::to_string(platform::GetCurrentProcessId());
+    EXPECT_EQ(logger().getFilePrefix(), "Test_" + pid);
+    logger().setFilePrefix("Dispatch");
+    EXPECT_EQ(logger().getFilePrefix(), "Dispatch_" + pid);
+    EXPECT_EQ(logger().getLogDirName(), "");
+    EXPECT_EQ(logger().getPipe(), nullptr);
 }
 
-TEST(LoggerPrefix, ProcessIdentifierJoinsThePrefixOnReset)
+// A host may keep copies of channel records of its own kind.
+class HostRecord : public ConditionalLog {
+public:
+    HostRecord(char const *prefix, unsigned int userData) : ConditionalLog(prefix, LogSev_Info, 0)
+    {
+        setUserData(userData);
+    }
+};
+
+TEST(ConditionalLogRecord, CopiesCarryTheNameAndTheUserWord)
 {
-    LogCapture capture("Zone");
-    Logger &logger = capture.logger();
-    logger.SetConditionalChannel(Log_Chat, "Chat");
-    EXPECT_EQ(logger.getFilePrefix(), "Zone");
-    logger.setIncludePIDInName(true);
-    EXPECT_EQ(logger.getFilePrefix(), "Zone");  // nothing changes until the reset
-    logger.resetFilePrefix();
-    std::string pid = std::to_string(platform::GetCurrentProcessId());
-    EXPECT_EQ(logger.getFilePrefix(), "Zone_" + pid);
-    logger.setFilePrefix("Dispatch");
-    EXPECT_EQ(logger.getFilePrefix(), "Dispatch_" + pid);
-    EXPECT_EQ(logger.getLogDirName(), "");
-    EXPECT_EQ(logger.getPipe(), nullptr);
+    HostRecord chat("Chat", 7), other("Other", 1);
+    HostRecord copy(chat);
+    other = chat;
+    EXPECT_EQ(copy.getPrefix() + "," + std::to_string(copy.getUserData()), "Chat,7");
+    EXPECT_EQ(other.getPrefix() + "," + std::to_string(other.getUserData()), "Chat,7");
 }
 
 TEST(LogSeverityNames, BothDirections)
 {
-    EXPECT_EQ(LogSevNameToLevel("WARNING"), LogSev_Warning);
-    EXPECT_EQ(LogSevNameToLevel("Detail"), LogSev_Detail);
-    EXPECT_EQ(LogSevNameToLevel("none"), LogSev_None);
-    EXPECT_EQ(LogSevNameToLevel("fatal"), LogSev_Fatal);
-    EXPECT_EQ(LogSevNameToLevel(""), -1);
-    EXPECT_EQ(LogSevNameToLevel("warn"), -1);
-    EXPECT_EQ(LogSevNameToLevel("errors"), -1);
-    EXPECT_EQ(LogSevLevelToName(LogSev_None), "Error");
-    EXPECT_EQ(LogSevLevelToName(LogSev_Assert), "Assert");
-    EXPECT_EQ(LogSevLevelToName(static_cast<LogItemSeverityLevel>(42)), "Error");
+    std::pair<char const *, int> const names[] = {
+        {"WARNING", LogSev_Warning}, {"Detail", LogSev_Detail}, {"none", LogSev_None}, {"fatal", LogSev_Fatal},
+        {"aSSert", LogSev_Assert},   {"ERROR", LogSev_Error},   {"info", LogSev_Info}, {"", -1},
+        {"warn", -1},                {"errors", -1},            {"in[o", -1},
+    };
+    for (auto const &[name, level] : names)
+        EXPECT_EQ(LogSevNameToLevel(name), level) << name;
+    Lines got;
+    for (int level : {0, 1, 2, 3, 4, 5, 6, 42})
+        got.push_back(LogSevLevelToName(static_cast<LogItemSeverityLevel>(level)));
+    EXPECT_EQ(got, (Lines{"Error", "Fatal", "Assert", "Error", "Warning", "Info", "Detail", "Error"}));
 }
 
 // Eight threads log at once while a callback logs from inside the pipeline
@@ -318,38 +346,27 @@ TEST_F(LoggerTest, ManyThreadsLogAtOnce)
     EXPECT_EQ(g_concurrentLines.load(), kThreads * kLinesEach);
 }
 
-}  // namespace
-
-namespace {
-
 // The line formatter takes a fast path for plain conversions; every line
 // must still read exactly as the C library formats it.
-template <typename... Args>
-std::string viaLibrary(char const *format, Args... args)
-{
-    char text[4096];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
-}
-
 TEST_F(LoggerTest, FormattedTextIsExactlyTheCLibrarys)
 {
     char const *volatile nothing = nullptr;  // null, unknown to the compiler
     logger().syslog(LogSev_Info, Log_Generic, "%d %i %u %x %X %c %s %%", -2147483647 - 1, 42, 4294967295u, 0xBEEFu,
                     0xBEEFu, 'z', "text");
-    logger().syslog(LogSev_Info, Log_Generic, "%s|%d", nothing, 0);
-    logger().syslog(LogSev_Info, Log_Generic, "%5d|%-3s|%05.1f|%ld", 7, "a", 2.25, 9L);
+    logger().syslog(LogSev_Info, Log_Generic, "%s|%d|%x|%d", nothing, 0, 0u, -7);
+    logger().syslog(LogSev_Info, Log_Generic, "%5d|%-3s|%05.1f|%ld", 7, "a", 2.3, 9L);
     logger().syslog(LogSev_Info, Log_Generic, "plain text, no conversions");
     std::string wide(5000, 'w');
     logger().syslog(LogSev_Info, Log_Generic, "%s%d", wide.c_str(), 12345);
+    logger().syslog(LogSev_Info, Log_Generic, "%s%c%c", std::string(4093, 'n').c_str(), 'y', 'z');
     auto got = texts();
-    ASSERT_EQ(got.size(), 5u);
-    EXPECT_EQ(got[0], viaLibrary("%d %i %u %x %X %c %s %%", -2147483647 - 1, 42, 4294967295u, 0xBEEFu, 0xBEEFu, 'z',
-                                 "text"));
-    EXPECT_EQ(got[1], "(null)|0");
-    EXPECT_EQ(got[2], viaLibrary("%5d|%-3s|%05.1f|%ld", 7, "a", 2.25, 9L));
+    ASSERT_EQ(got.size(), 6u);
+    EXPECT_EQ(got[0], "-2147483648 42 4294967295 beef BEEF z text %");
+    EXPECT_EQ(got[1], "(null)|0|0|-7");
+    EXPECT_EQ(got[2], "    7|a  |002.3|9");
     EXPECT_EQ(got[3], "plain text, no conversions");
     EXPECT_EQ(got[4], wide.substr(0, 4095));
+    EXPECT_EQ(got[5], std::string(4093, 'n') + "yz");
 }
 
 }  // namespace

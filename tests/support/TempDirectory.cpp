@@ -1,5 +1,6 @@
 #include "TempDirectory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -35,4 +36,13 @@ std::string ReadHostFile(std::filesystem::path const &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> FilesIn(std::filesystem::path const &directory)
+{
+    std::vector<std::string> names;
+    for (auto const &entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it at the end of the test. windows() gives the same
@@ -24,3 +25,6 @@ private:
 
 // The whole content of a host file, bytes as they are.
 std::string ReadHostFile(std::filesystem::path const &path);
+
+// The names of the entries of a host directory, sorted.
+std::vector<std::string> FilesIn(std::filesystem::path const &directory);

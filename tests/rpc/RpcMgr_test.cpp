@@ -1,0 +1,431 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <SharedLib/enums/Log.h>
+#include <SharedLib/log/FrameEventLog.h>
+#include <SharedLib/net/Connection.h>
+#include <SharedLib/platform/Clock.h>
+#include <SharedLib/rpc/RpcHooks.h>
+#include <SharedLib/rpc/RpcMgr.h>
+#include <SharedLib/serialize/PackedData.h>
+#include <SharedLib/testing/TestSeams.h>
+
+#include "support/ConnectionPair.h"
+#include "support/LogCapture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr int64_t kTicksPerMs = 1000000;  // the counter runs in nanoseconds here
+
+// The pinned performance counter; bodies move it forward.
+int64_t g_now = 0;
+
+// debuglog lines reach the DB target, not the console.
+Lines g_dbLines;
+void dbLine(LogItemSeverityLevel, int, char const *text, int, char const *)
+{
+    g_dbLines.push_back(text);
+}
+
+class CallRpc : public CRpc {
+public:
+    CallRpc(uint32_t id, char const *name, int processType = 0, int validFor = -1, bool internal = false)
+        : m_id(id), m_name(name), m_processType(processType), m_validFor(validFor), m_internal(internal)
+    {
+    }
+    ~CallRpc() override = default;
+
+    void Reserved() override {}
+    uint32_t GetID() const override { return m_id; }
+    char const *GetName() const override { return m_name; }
+    void Invoke(Kest::Orv::orvContextObj *context, int64_t value, CPackedData &message) const override
+    {
+        ++calls;
+        last = {context, value, &message, GetConnection()};
+        g_now += bodyTicks;
+        platform::PinPerformanceCounter(g_now);
+    }
+    void OnRegister() override { ++registered; }
+    bool isValidServer(int processType) const override { return processType == m_validFor; }
+    bool isInternal() const override { return m_internal; }
+    int GetProcessType() const override { return m_processType; }
+
+    static void ForgetStaticList() { s_head = nullptr; }
+
+    int64_t bodyTicks = 0;
+    int registered = 0;
+    mutable int calls = 0;
+    // What the last call was given, and the connection it saw.
+    mutable std::tuple<Kest::Orv::orvContextObj *, int64_t, CPackedData *, CConnection *> last;
+
+private:
+    uint32_t m_id;
+    char const *m_name;
+    int m_processType;
+    int m_validFor;
+    bool m_internal;
+};
+
+class RpcMgrTest : public LogCaptureTest {
+protected:
+    void SetUp() override
+    {
+        LogCaptureTest::SetUp();
+        g_dbLines.clear();
+        logger().setLogLocationMask(LogLocation_Console | LogLocation_DB);
+        logger().setDBLogFunction(dbLine);
+        FrameEventLogger::init();
+        ASSERT_EQ(FrameEventLogger::sm_uDivisor, static_cast<uint64_t>(kTicksPerMs));
+        g_now = 1000;
+        platform::PinPerformanceCounter(g_now);
+    }
+    void TearDown() override
+    {
+        CRpcMgr::Cleanup();
+        CallRpc::ForgetStaticList();
+        CRpcMgr::RegisterSendMessage(nullptr);
+        CRpcMgr::RegisterDispatchMessage(nullptr);
+        platform::ReleasePerformanceCounter();
+        LogCaptureTest::TearDown();
+    }
+
+    CRpcMgr *build(std::initializer_list<CallRpc *> rpcs)
+    {
+        CRpcMgr::Cleanup();
+        CallRpc::ForgetStaticList();
+        for (CallRpc *rpc : rpcs)
+            rpc->AddToStaticList();
+        return m_manager = CRpcMgr::GetInstance();
+    }
+
+    // A message of exactly `size` bytes: the header byte and size - 1 more.
+    static CPackedData messageOf(int size)
+    {
+        CPackedData message(size);
+        std::string bytes(static_cast<size_t>(size - 1), 'x');
+        message.PutData(bytes.data(), size - 1);
+        return message;
+    }
+
+    void call(CallRpc &rpc, int64_t ticks, int size, CConnection *connection = nullptr)
+    {
+        CPackedData message = messageOf(size);
+        rpc.bodyTicks = ticks;
+        m_manager->CallFunction(nullptr, connection, message, rpc.GetID());
+    }
+
+    // count, size and time of every record, in table order.
+    std::vector<std::vector<uint32_t>> stats()
+    {
+        std::vector<std::vector<uint32_t>> result;
+        for (int i = 0; i < m_manager->getRpcTypeCount(); ++i)
+            result.push_back({m_manager->getRpcTypeCountByIndex(i), m_manager->getRpcTypeSizeByIndex(i),
+                              m_manager->getRpcTypeTimeByIndex(i)});
+        return result;
+    }
+
+    std::string digest()
+    {
+        char text[33];
+        for (int i = 0; i < 16; ++i)
+            std::snprintf(text + 2 * i, 3, "%02x", m_manager->GetHash()[i]);
+        return text;
+    }
+
+    CRpcMgr *m_manager = nullptr;
+};
+
+using Stats = std::vector<std::vector<uint32_t>>;
+
+// The digest is what two programs compare when they connect, so its value is
+// fixed: MD5 of the identifiers in ascending order, four bytes each, least
+// significant first (78 56 34 12 F0 DE BC 9A here), internal ones left out.
+TEST_F(RpcMgrTest, DigestOfAKnownTableIsGolden)
+{
+    logger().SetConditional(Log_RPC, LogSev_Detail);
+    CallRpc high(0x9ABCDEF0, "High"), low(0x12345678, "Low"), ping(0x0BADF00D, "Ping", 0, -1, true);
+    build({&high, &ping, &low});
+    EXPECT_EQ(digest(), "02087462e20391760033524bac7fa23a");
+    EXPECT_EQ(texts(), (Lines{"RPC: In hash: 0x12345678 Low", "RPC: In hash: 0x9ABCDEF0 High"}));
+    build({&low, &high, &ping});
+    EXPECT_EQ(digest(), "02087462e20391760033524bac7fa23a");
+    EXPECT_EQ(low.registered, 2);  // once per manager
+    ASSERT_EQ(m_manager->getRpcTypeCount(), 3);
+    EXPECT_STREQ(m_manager->getRpcTypeNameByIndex(0), "Ping");
+    EXPECT_STREQ(m_manager->getRpcTypeNameByIndex(2), "High");
+    EXPECT_EQ(m_manager->FindRpc(0x0BADF00Du), &ping);  // internal, but in the table
+
+    EXPECT_EQ(build({})->getRpcTypeCount(), 0);
+    EXPECT_EQ(digest(), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(m_manager->FindRpc(1u), nullptr);
+}
+
+TEST_F(RpcMgrTest, LookUpsByIdentifierAndName)
+{
+    std::vector<std::unique_ptr<CallRpc>> rpcs;
+    CRpcMgr::Cleanup();
+    CallRpc::ForgetStaticList();
+    for (uint32_t id = 1; id <= 50; ++id) {
+        rpcs.push_back(std::make_unique<CallRpc>(id * 7, id == 2 ? "Two" : "Rpc"));
+        rpcs.back()->AddToStaticList();
+    }
+    CRpcMgr *manager = CRpcMgr::GetInstance();
+    for (auto const &rpc : rpcs)
+        EXPECT_EQ(manager->FindRpc(rpc->GetID()), rpc.get());
+    EXPECT_EQ(manager->FindRpc("Two"), rpcs[1].get());
+    EXPECT_TRUE(texts().empty());
+
+    EXPECT_EQ(manager->FindRpc(351u), nullptr);  // one above the largest
+    EXPECT_EQ(manager->FindRpc(8u), nullptr);
+    EXPECT_EQ(manager->getRpcTypeName(9u), nullptr);
+    EXPECT_STREQ(manager->getRpcTypeName(14u), "Two");
+    EXPECT_STREQ(manager->FindRpcPrivilege(14u), "");
+    EXPECT_EQ(manager->FindRpcPrivilege(15u), nullptr);
+    EXPECT_EQ(manager->FindRpc("two"), nullptr);  // case counts
+    // Equal identifiers keep the order of the list, and the first answers.
+    CallRpc first(14, "First"), second(14, "Second");
+    build({&second, &first});
+    EXPECT_EQ(m_manager->FindRpc(14u), &first);
+    EXPECT_STREQ(m_manager->getRpcTypeNameByIndex(1), "Second");
+    EXPECT_EQ(texts(), (Lines{"ERROR RPC: Unable to find RPC with ID 0x15F", "ERROR RPC: Unable to find RPC with ID 0x8",
+                              "ERROR RPC: Unable to find RPC with ID 0x9", "ERROR RPC: Unable to find RPC with ID 0xF",
+                              "ERROR RPC: Unable to find RPC with name two"}));
+}
+
+TEST_F(RpcMgrTest, TableMessagesAreComparedByteForByte)
+{
+    CallRpc login(0x30, "Login"), move(0x10, "Move"), extra(0x40, "Extra");
+    CPackedData theirs;
+    build({&login, &move, &extra})->BuildTable(theirs);
+    build({&login, &move});
+    // Plain: the header byte and the 16 digest bytes; debug-typed: the data
+    // tag and the length 16 as well. A match starts the statistics over.
+    for (bool debug : {false, true}) {
+        call(move, kTicksPerMs, 4);
+        CPackedData message;
+        message.setDebug(debug);
+        m_manager->BuildTable(message);
+        ASSERT_EQ(message.size(), debug ? 1 + 1 + 4 + 16 : 1 + 16);
+        EXPECT_EQ(std::string(message.readData() + message.size() - 16, 16),
+                  std::string(reinterpret_cast<char const *>(m_manager->GetHash()), 16));
+        CPackedData received(message.readData(), message.size());
+        EXPECT_TRUE(m_manager->ParseTable(received));
+        EXPECT_EQ(stats(), (Stats{{0, 0, 0}, {0, 0, 0}}));
+    }
+    // A peer built with one identifier more.
+    call(move, kTicksPerMs, 4);
+    CPackedData received(theirs.readData(), theirs.size());
+    EXPECT_FALSE(m_manager->ParseTable(received));
+    EXPECT_EQ(stats(), (Stats{{1, 4, 1}, {0, 0, 0}}));
+    EXPECT_EQ(texts(), Lines{"ERROR Network: Rpc table from server does not match ours"});
+}
+
+TEST_F(RpcMgrTest, CallsCountBytesAndWholeMilliseconds)
+{
+    CallRpc login(0x30, "Login"), move(0x10, "Move");
+    build({&login, &move});
+
+    CPackedData message = messageOf(5);
+    auto *context = reinterpret_cast<Kest::Orv::orvContextObj *>(&g_now);  // passed through, never read
+    CConnection connection;
+    move.bodyTicks = 6 * kTicksPerMs / 10;  // 0.6 ms
+    m_manager->CallFunction(context, &connection, message, 0x10);
+    EXPECT_EQ(move.calls, 1);
+    EXPECT_EQ(move.last, std::make_tuple(context, int64_t{0}, &message, &connection));
+    EXPECT_EQ(stats(), (Stats{{1, 5, 0}, {0, 0, 0}}));
+
+    call(move, 25 * kTicksPerMs / 10, 40);  // 2.5 ms
+    call(login, 3 * kTicksPerMs - 1, 2);    // just under 3 ms
+    EXPECT_EQ(move.GetConnection(), nullptr);
+    EXPECT_EQ(stats(), (Stats{{2, 45, 2}, {1, 2, 2}}));
+    EXPECT_TRUE(g_dbLines.empty());  // RPC and Pulse are quieter than info
+
+    // A counter that stands still or runs back adds no time.
+    call(login, -5 * kTicksPerMs, 1);
+    EXPECT_EQ(stats()[1], (std::vector<uint32_t>{2, 3, 2}));
+}
+
+TEST_F(RpcMgrTest, SlowCallsAreLoggedOnPulseAtInfo)
+{
+    CallRpc move(0x10, "Move");
+    build({&move});
+    call(move, 8 * kTicksPerMs, 3);  // Pulse quiet: no line
+    logger().SetConditional(Log_Pulse, LogSev_Info);
+    call(move, 49 * kTicksPerMs / 10, 3);
+    call(move, 5 * kTicksPerMs, 3);
+    call(move, 12345678, 3);
+    EXPECT_EQ(g_dbLines, (Lines{"Pulse: Move time=5.0000 ms", "Pulse: Move time=12.3457 ms"}));
+    EXPECT_EQ(stats(), (Stats{{4, 12, 8 + 4 + 5 + 12}}));
+}
+
+TEST_F(RpcMgrTest, ArrivalLineNamesTheConnection)
+{
+    CallRpc move(0x10, "Move");
+    build({&move});
+    logger().SetConditional(Log_RPC, LogSev_Info);
+
+    RecordingHandler handler("Zone");
+    CConnection unhandled, handled;
+    handled.SetMessageHandler(&handler);
+    call(move, 0, 5);
+    call(move, 0, 7, &unhandled);
+    call(move, 0, 1, &handled);
+    std::string loopbackLine;
+    {
+        RawPeerConnection loopback;
+        ASSERT_EQ(loopback.client.GetState(), CConnection::Connected);
+        call(move, 0, 9, &loopback.client);
+        loopbackLine =
+            "RPC: Zone to 127.0.0.1:" + std::to_string(loopback.listener.port()) + ": Receiving RPC Move (9 bytes)";
+    }
+    EXPECT_EQ(g_dbLines, (Lines{"RPC: UNKNOWN to UNKNOWN:-1: Receiving RPC Move (5 bytes)",
+                                       "RPC: Unhandled to 0.0.0.0:0: Receiving RPC Move (7 bytes)",
+                                       "RPC: Zone to 0.0.0.0:0: Receiving RPC Move (1 bytes)", loopbackLine}));
+
+    g_dbLines.clear();
+    logger().SetConditional(Log_RPC, LogSev_Warning);
+    call(move, 0, 5);
+    logger().SetConditional(Log_RPC, LogSev_Info);
+    logger().setBSquelchLogger(true);
+    call(move, 0, 5);
+    logger().setBSquelchLogger(false);
+    EXPECT_TRUE(g_dbLines.empty());
+    EXPECT_EQ(move.calls, 6);
+}
+
+TEST_F(RpcMgrTest, UnknownIdentifierIsLoggedOnceAndCountsNothing)
+{
+    CallRpc move(0x10, "Move"), chat(0x20, "Chat");
+    build({&move, &chat});
+    logger().SetConditional(Log_RPC, LogSev_Info);
+    logger().SetConditional(Log_Pulse, LogSev_Info);
+    CPackedData message = messageOf(5);
+    m_manager->CallFunction(nullptr, nullptr, message, 0x5);
+    m_manager->CallFunction(nullptr, nullptr, message, 0x15);
+    Lines const errors = {"ERROR RPC: Unable to find RPC with ID 0x5", "ERROR RPC: Unable to find RPC with ID 0x15"};
+    EXPECT_EQ(texts(), errors);
+    EXPECT_EQ(g_dbLines, errors);  // no arrival line, no slow call
+    EXPECT_EQ(move.calls + chat.calls, 0);
+    EXPECT_EQ(stats(), (Stats{{0, 0, 0}, {0, 0, 0}}));
+}
+
+TEST_F(RpcMgrTest, StatisticsOfAnIntervalAndTheirMaxima)
+{
+    // The indexes of the largest time and size; the lower index wins a tie.
+    auto largest = [this] {
+        return std::make_pair(m_manager->getMaxTimeRpcTypeIndex(), m_manager->getMaxSizeRpcTypeIndex());
+    };
+    EXPECT_EQ(build({})->getRpcTypeCount(), 0);
+    EXPECT_EQ(largest(), std::make_pair(-1, -1));
+    CallRpc move(0x10, "Move"), chat(0x20, "Chat"), login(0x30, "Login");
+    build({&move, &chat, &login});
+    EXPECT_EQ(largest(), std::make_pair(-1, -1));
+    for (int index : {-1, 3, 1000}) {
+        EXPECT_THROW(m_manager->getRpcTypeTimeByIndex(index), std::out_of_range);
+        EXPECT_THROW(m_manager->getRpcTypeSizeByIndex(index), std::out_of_range);
+        EXPECT_THROW(m_manager->getRpcTypeCountByIndex(index), std::out_of_range);
+    }
+    call(chat, 2 * kTicksPerMs, 8);
+    call(login, 2 * kTicksPerMs, 8);
+    EXPECT_EQ(largest(), std::make_pair(1, 1));
+    call(login, 0, 1);
+    EXPECT_EQ(largest(), std::make_pair(1, 2));
+
+    m_manager->ResetStats();
+    call(move, 3 * kTicksPerMs, 10);
+    call(move, 4 * kTicksPerMs, 10);  // 7 ms over 2 calls: 3.5 on average
+    for (int i = 0; i < 3; ++i)
+        call(chat, 12 * kTicksPerMs / 10, 100);  // 1 ms each
+    EXPECT_EQ(largest(), std::make_pair(0, 1));
+    struct Maxima {
+        std::string slowest, busiest;
+        float average = 0.0f;
+        int32_t count = 0;
+        void take(CRpcMgr *manager) { manager->getRPCStats(slowest, average, busiest, count); }
+    } m;
+    m.take(m_manager);
+    EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count), "Move,Chat,3");
+    EXPECT_FLOAT_EQ(m.average, 3.5f);
+    // Counts and times start over; sizes stay.
+    EXPECT_EQ(stats(), (Stats{{0, 20, 0}, {0, 300, 0}, {0, 0, 0}}));
+    EXPECT_EQ(largest(), std::make_pair(-1, 1));
+    // An empty interval leaves the maxima it is given.
+    m.take(m_manager);
+    EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count), "Move,Chat,3");
+
+    // Maxima passed in are only raised; a negative count is a huge unsigned one.
+    call(login, 9 * kTicksPerMs, 1);
+    m = Maxima{"caller", "caller", 20.0f, -1};
+    m.take(m_manager);
+    EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count), "caller,caller,-1");
+    EXPECT_EQ(m.average, 20.0f);
+
+    // Equal averages and counts: the first record wins.
+    call(login, 2 * kTicksPerMs, 1);
+    call(chat, 2 * kTicksPerMs, 1);
+    call(move, 1 * kTicksPerMs, 1);
+    m = Maxima{};
+    m.take(m_manager);
+    EXPECT_EQ(m.slowest + "," + m.busiest, "Chat,Move");
+    m_manager->ResetStats();
+    EXPECT_EQ(stats(), (Stats{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}));
+}
+
+TEST_F(RpcMgrTest, IsValidServerReportsTheRpc)
+{
+    CallRpc move(0x10, "Move", 4, 4, true), chat(0x20, "Chat", 3, 7);
+    build({&move, &chat});
+    int processType = 99;
+    bool internal = true;
+    EXPECT_FALSE(m_manager->IsValidServer(4, 0x11, processType, internal));
+    EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(99, true));  // untouched
+    EXPECT_EQ(texts(), Lines{"ERROR RPC: Unable to find RPC with ID 0x11"});
+    EXPECT_FALSE(m_manager->IsValidServer(4, 0x20, processType, internal));
+    EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(3, false));
+    EXPECT_TRUE(m_manager->IsValidServer(7, 0x20, processType, internal));
+    EXPECT_TRUE(m_manager->IsValidServer(4, 0x10, processType, internal));
+    EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(4, true));
+}
+
+// What the hooks were last given.
+std::string g_hookCalls;
+void sendHook(CConnection *connection, CPackedData &message)
+{
+    g_hookCalls += "send " + std::to_string(connection != nullptr) + " " + std::to_string(message.size()) + ";";
+}
+void dispatchHook(int64_t target, uint32_t id, CPackedData *message)
+{
+    g_hookCalls += "dispatch " + std::to_string(target) + " " + std::to_string(id) + " " +
+                   std::to_string(message != nullptr) + ";";
+}
+
+TEST_F(RpcMgrTest, HooksForwardOnlyWhenRegistered)
+{
+    g_hookCalls.clear();
+    CPackedData message = messageOf(3);
+    CConnection connection;
+    Rpc_SendMessageFunction(&connection, message);
+    Rpc_DispatchMessageFunction(1, 2, &message);
+    CRpcMgr::RegisterSendMessage(sendHook);
+    CRpcMgr::RegisterDispatchMessage(dispatchHook);
+    Rpc_SendMessageFunction(&connection, message);
+    Rpc_DispatchMessageFunction(INT64_C(0x123456789A), 0xFFFFFFF0u, nullptr);
+    CRpcMgr::RegisterSendMessage(nullptr);
+    CRpcMgr::RegisterDispatchMessage(nullptr);
+    Rpc_SendMessageFunction(nullptr, message);
+    Rpc_DispatchMessageFunction(0, 0, &message);
+    EXPECT_EQ(g_hookCalls, "send 1 3;dispatch 78187493530 4294967280 0;");
+    EXPECT_TRUE(texts().empty());
+}
+
+}  // namespace
