@@ -18,10 +18,17 @@ using Texts = std::vector<std::string>;
 class Packet : public CPackedData {
 public:
     using CPackedData::CPackedData;
-    using CPackedData::peekInt32;
-    using CPackedData::peekInt64;
-    using CPackedData::peekType;
-    using CPackedData::PutType;
+    using CPackedData::GetBoolNoDebug, CPackedData::GetUint8NoDebug, CPackedData::GetInt16NoDebug,
+        CPackedData::GetUint16NoDebug, CPackedData::GetInt32NoDebug, CPackedData::GetUint32NoDebug,
+        CPackedData::GetInt64NoDebug, CPackedData::GetFloatNoDebug, CPackedData::GetDoubleNoDebug,
+        CPackedData::GetStringNoDebug, CPackedData::GetDataNoDebug;
+    using CPackedData::peekBool, CPackedData::peekUint8, CPackedData::peekInt8, CPackedData::peekInt16,
+        CPackedData::peekUint16, CPackedData::peekInt32, CPackedData::peekUint32, CPackedData::peekInt64,
+        CPackedData::peekFloat, CPackedData::peekDouble, CPackedData::peekType;
+    using CPackedData::PutBoolNoDebug, CPackedData::PutUint8NoDebug, CPackedData::PutInt16NoDebug,
+        CPackedData::PutUint16NoDebug, CPackedData::PutInt32NoDebug, CPackedData::PutUint32NoDebug,
+        CPackedData::PutInt64NoDebug, CPackedData::PutFloatNoDebug, CPackedData::PutDoubleNoDebug,
+        CPackedData::PutDataNoDebug, CPackedData::PutType;
 };
 
 Bytes bytesOf(const CPackedData &packet)
@@ -106,6 +113,90 @@ TEST_F(PackedData, HeaderByteCarriesDebugAndChecksumBits)
         EXPECT_EQ(reader.isDebug(), (bits & 1) != 0);
         EXPECT_EQ(reader.hasMD5Checksum(), (bits & 2) != 0);
     }
+}
+
+// The bare family: no header, no tag, whatever the mode; read back by the bare readers.
+TEST_F(PackedData, BareWritersPutOnlyTheValueBytes)
+{
+    struct Row {
+        void (*put)(Packet &);
+        bool (*readsBack)(const Packet &);
+        Bytes bytes;
+    };
+    const Row rows[] = {
+        {[](Packet &p) { p.PutBoolNoDebug(true); }, [](const Packet &p) { return p.GetBoolNoDebug(); }, {0x01}},
+        {[](Packet &p) { p.PutBoolNoDebug(false); }, [](const Packet &p) { return !p.GetBoolNoDebug(); }, {0x00}},
+        {[](Packet &p) { p.PutUint8NoDebug(0xFE); }, [](const Packet &p) { return p.GetUint8NoDebug() == 0xFE; },
+         {0xFE}},
+        {[](Packet &p) { p.PutInt16NoDebug(-2); }, [](const Packet &p) { return p.GetInt16NoDebug() == -2; },
+         {0xFE, 0xFF}},
+        {[](Packet &p) { p.PutUint16NoDebug(0x1234); },
+         [](const Packet &p) { return p.GetUint16NoDebug() == 0x1234; }, {0x34, 0x12}},
+        {[](Packet &p) { p.PutInt32NoDebug(-2); }, [](const Packet &p) { return p.GetInt32NoDebug() == -2; },
+         {0xFE, 0xFF, 0xFF, 0xFF}},
+        {[](Packet &p) { p.PutUint32NoDebug(0x01020304u); },
+         [](const Packet &p) { return p.GetUint32NoDebug() == 0x01020304u; }, {0x04, 0x03, 0x02, 0x01}},
+        {[](Packet &p) { p.PutInt64NoDebug(0x0102030405060708LL); },
+         [](const Packet &p) { return p.GetInt64NoDebug() == 0x0102030405060708LL; },
+         {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
+        {[](Packet &p) { p.PutFloatNoDebug(1.0f); }, [](const Packet &p) { return p.GetFloatNoDebug() == 1.0f; },
+         {0x00, 0x00, 0x80, 0x3F}},
+        {[](Packet &p) { p.PutDoubleNoDebug(-2.0); }, [](const Packet &p) { return p.GetDoubleNoDebug() == -2.0; },
+         {0, 0, 0, 0, 0, 0, 0x00, 0xC0}},
+        {[](Packet &p) { p.PutDataNoDebug("xyz", 3); },
+         [](const Packet &p) { char out[3]; p.GetDataNoDebug(out, 3); return std::string(out, 3) == "xyz"; },
+         {'x', 'y', 'z'}},
+        {[](Packet &p) { p.PutDataNoDebug(nullptr, 2); p.PutDataNoDebug("q", 0); p.PutDataNoDebug("q", -1); },
+         [](const Packet &p) { return p.GetUint16NoDebug() == 0; }, {0x00, 0x00}},
+        {[](Packet &p) { p.PutInt16NoDebug(2); p.PutDataNoDebug("ab", 2); },
+         [](const Packet &p) { return p.GetStringNoDebug() == "ab"; }, {0x02, 0x00, 'a', 'b'}},
+    };
+    for (bool debug : {false, true}) {
+        for (const Row &row : rows) {
+            Packet packet;
+            packet.setDebug(debug);
+            row.put(packet);
+            EXPECT_EQ(bytesOf(packet), row.bytes);
+            EXPECT_EQ(packet.GetPutIndex(), packet.size());
+            EXPECT_TRUE(row.readsBack(packet)) << ::testing::PrintToString(row.bytes);
+            EXPECT_EQ(packet.GetGetIndex(), packet.size());
+        }
+    }
+    EXPECT_TRUE(texts().empty());
+}
+
+// A peek reads the value at the get index without moving it; one byte short
+// of the value it reads 0, and logs nothing.
+TEST_F(PackedData, PeeksReadInPlaceAndZeroWhenShort)
+{
+    struct Row {
+        double (*peek)(const Packet &);
+        int width;
+        double value;  // of the bytes 0x81 0x82 ...
+    };
+    const Row rows[] = {
+        {[](const Packet &p) { return double(p.peekBool()); }, 1, 1},
+        {[](const Packet &p) { return double(p.peekUint8()); }, 1, 0x81},
+        {[](const Packet &p) { return double(p.peekInt8()); }, 1, -127},
+        {[](const Packet &p) { return double(p.peekInt16()); }, 2, -32127},
+        {[](const Packet &p) { return double(p.peekUint16()); }, 2, 0x8281},
+        {[](const Packet &p) { return double(p.peekInt32()); }, 4, -2071756159},
+        {[](const Packet &p) { return double(p.peekUint32()); }, 4, 0x84838281u},
+        {[](const Packet &p) { return double(p.peekInt64()); }, 8, double(int64_t(0x8887868584838281ULL))},
+        {[](const Packet &p) { return double(p.peekFloat()); }, 4, -3.09178009e-36f},
+        {[](const Packet &p) { return p.peekDouble(); }, 8, -1.4249914579614907e-267},
+    };
+    const uint8_t bytes[] = {0x00, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88};
+    for (const Row &row : rows) {
+        Packet whole(bytes, 1 + row.width), shortOne(bytes, row.width);
+        for (Packet *packet : {&whole, &shortOne})
+            packet->setGetIndex(1);
+        EXPECT_EQ(row.peek(whole), row.value) << row.width;
+        EXPECT_EQ(row.peek(shortOne), 0.0) << row.width;
+        EXPECT_EQ(whole.GetGetIndex(), 1);
+        EXPECT_EQ(shortOne.GetGetIndex(), 1);
+    }
+    EXPECT_TRUE(texts().empty());
 }
 
 // ---- Strings and data blocks -------------------------------------------------
