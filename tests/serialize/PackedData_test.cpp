@@ -39,10 +39,18 @@ Bytes bytesOf(const CPackedData &packet)
 
 unsigned int capacityOf(const CPackedData &packet) { return packet.Buffer::size(); }
 
-// The example message of the format: a 16-bit value, a string and a bool.
-void putExample(CPackedData &packet)
+Bytes hex(const std::string &text)
 {
-    packet.PutUint16(7); packet.PutString("hi"); packet.PutBool(true);
+    Bytes out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes concat(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 class PackedData : public LogCaptureTest {};
@@ -51,52 +59,43 @@ class PackedData : public LogCaptureTest {};
 
 // ---- The byte format ---------------------------------------------------------
 
-TEST_F(PackedData, ExampleMessageAndMagicInNormalAndDebugMode)
+// The golden message: every typed value, in debug mode with its tag and in
+// normal mode bare, little-endian after the header byte.
+TEST_F(PackedData, GoldenBytesInNormalAndDebugMode)
 {
-    CPackedData normal, debug;
-    debug.setDebug(true);
-    putExample(normal);
-    putExample(debug);
-    EXPECT_EQ(bytesOf(normal), (Bytes{0x00, 0x07, 0x00, 0x02, 0x00, 'h', 'i', 0x01}));
-    EXPECT_EQ(bytesOf(debug), (Bytes{0x01, 0x64, 0x07, 0x00, 0x69, 0x02, 0x00, 'h', 'i', 0x61, 0x01}));
-    for (CPackedData *packet : {&normal, &debug}) {
-        EXPECT_EQ(packet->GetUint16(), 7);
-        EXPECT_EQ(packet->GetString(), "hi");
-        EXPECT_TRUE(packet->GetBool());
-        EXPECT_EQ(packet->GetGetIndex(), packet->size());
-        EXPECT_FALSE(packet->getReadErrorFlag());
+    const Bytes golden[] = {
+        {0x00, 0x01, 0xFE, 0xFE, 0xFE, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF,
+         0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80, 0x3F, 0, 0, 0, 0, 0, 0, 0x00, 0xC0, 0x02, 0x3C, 0x02, 0x00, 'h',
+         'i', 'x', 'y'},
+        {0x01, 'a', 0x01, 'b', 0xFE, 'c', 0xFE, 'd', 0xFE, 0xFF, 'e', 0xFE, 0xFF, 0xFF, 0xFF, 'e', 0x04, 0x03, 0x02,
+         0x01, 'f', 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'g', 0x00, 0x00, 0x80, 0x3F, 'q', 0, 0, 0, 0, 0,
+         0, 0x00, 0xC0, 'p', 0x02, 0x3C, 'i', 0x02, 0x00, 'h', 'i', 'h', 2, 0, 0, 0, 'x', 'y'},
+    };
+    for (bool debug : {false, true}) {
+        CPackedData packet;
+        packet.setDebug(debug);
+        packet.PutBool(true); packet.PutUint8(0xFE); packet.PutInt8(-2); packet.PutInt16(-2); packet.PutInt32(-2);
+        packet.PutUint32(0x01020304u); packet.PutInt64(-2); packet.PutFloat(1.0f); packet.PutDouble(-2.0);
+        packet.PutMagic(); packet.PutString("hi"); packet.PutData("xy", 2);
+        EXPECT_EQ(bytesOf(packet), golden[debug]);
+
+        EXPECT_TRUE(packet.GetBool());
+        EXPECT_EQ(packet.GetUint8(), 0xFE);
+        EXPECT_EQ(packet.GetInt8(), -2);
+        EXPECT_EQ(packet.GetUint16(), 0xFFFE);  // one tag for both signs
+        EXPECT_EQ(packet.GetUint32(), 0xFFFFFFFEu);
+        EXPECT_EQ(packet.GetInt32(), 0x01020304);
+        EXPECT_EQ(packet.GetInt64(), -2);
+        EXPECT_EQ(packet.GetFloat(), 1.0f);
+        EXPECT_EQ(packet.GetDouble(), -2.0);
+        EXPECT_TRUE(packet.GetMagic());
+        EXPECT_EQ(packet.GetString(), "hi");
+        char block[2] = {};
+        packet.GetData(block, 2);
+        EXPECT_EQ(std::string(block, 2), "xy");
+        EXPECT_EQ(packet.GetGetIndex(), packet.size());
+        EXPECT_FALSE(packet.getReadErrorFlag());
     }
-
-    // Magic as the first put.
-    for (bool isDebug : {false, true}) {
-        CPackedData magic;
-        magic.setDebug(isDebug); magic.PutMagic();
-        EXPECT_EQ(bytesOf(magic), isDebug ? (Bytes{0x01, 0x70, 0x02, 0x3C}) : (Bytes{0x00, 0x02, 0x3C}));
-    }
-}
-
-TEST_F(PackedData, EveryValueLittleEndianWithItsTag)
-{
-    CPackedData packet;
-    packet.setDebug(true); packet.PutUint8(0xFE); packet.PutInt8(-2); packet.PutInt16(-2); packet.PutInt32(-2);
-    packet.PutUint32(0x01020304u); packet.PutInt64(-2); packet.PutFloat(1.0f); packet.PutDouble(-2.0);
-    packet.PutMagic();
-    Bytes expected = {0x01, 'b', 0xFE, 'c', 0xFE, 'd', 0xFE, 0xFF, 'e', 0xFE, 0xFF, 0xFF, 0xFF,
-                      'e',  0x04, 0x03, 0x02, 0x01, 'f', 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                      0xFF, 'g',  0x00, 0x00, 0x80, 0x3F, 'q', 0, 0, 0, 0, 0, 0, 0x00, 0xC0,
-                      'p',  0x02, 0x3C};
-    EXPECT_EQ(bytesOf(packet), expected);
-
-    EXPECT_EQ(packet.GetUint8(), 0xFE);
-    EXPECT_EQ(packet.GetInt8(), -2);
-    EXPECT_EQ(packet.GetUint16(), 0xFFFE);  // one tag for both signs
-    EXPECT_EQ(packet.GetUint32(), 0xFFFFFFFEu);
-    EXPECT_EQ(packet.GetInt32(), 0x01020304);
-    EXPECT_EQ(packet.GetInt64(), -2);
-    EXPECT_EQ(packet.GetFloat(), 1.0f);
-    EXPECT_EQ(packet.GetDouble(), -2.0);
-    EXPECT_TRUE(packet.GetMagic());
-    EXPECT_FALSE(packet.getReadErrorFlag());
 }
 
 TEST_F(PackedData, HeaderByteCarriesDebugAndChecksumBits)
@@ -342,12 +341,11 @@ TEST_F(PackedData, WrongTagIsLoggedDumpedOnceAndReadAnyway)
     EXPECT_TRUE(packet.getReadErrorFlag());
     EXPECT_EQ(packet.GetInt8(), 6);
     EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)",
-                           "CPackedData - 128 bytes avail; 5 bytes used; GetFrom 2; PutTo 5",
-                           "    3 (byte): 5",
-                           "    5 (byte): 6",
-                           "ERROR : Parse error reading packet at GetIndex=4 (Expected 63, got 62)",
-                       }));
+        "ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)",
+        "CPackedData - 128 bytes avail; 5 bytes used; GetFrom 2; PutTo 5",
+        "    3 (byte): 5",
+        "    5 (byte): 6",
+        "ERROR : Parse error reading packet at GetIndex=4 (Expected 63, got 62)"}));
     EXPECT_EQ(lines()[0].severity, LogSev_Error);
     EXPECT_EQ(lines()[0].channel, Log_Generic);
 
@@ -370,9 +368,8 @@ TEST_F(PackedData, TagIsSignedAndZeroPastTheEnd)
         if (text.rfind("ERROR", 0) == 0)
             errors.push_back(text);
     EXPECT_EQ(errors, (Texts{
-                          "ERROR : Parse error reading packet at GetIndex=2 (Expected 61, got ffffff90)",
-                          "ERROR : Parse error reading packet at GetIndex=4 (Expected 64, got 0)",
-                      }));
+        "ERROR : Parse error reading packet at GetIndex=2 (Expected 61, got ffffff90)",
+        "ERROR : Parse error reading packet at GetIndex=4 (Expected 64, got 0)"}));
 }
 
 TEST_F(PackedData, MalformedHeaderIsLoggedEachTimeDumpedOnceAndReadInNormalMode)
@@ -384,10 +381,9 @@ TEST_F(PackedData, MalformedHeaderIsLoggedEachTimeDumpedOnceAndReadInNormalMode)
     packet.setGetIndex(0);
     EXPECT_EQ(packet.GetUint16(), 9);
     EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Malformed header in packet",
-                           "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 1; PutTo 0",
-                           "ERROR : Malformed header in packet",
-                       }));
+        "ERROR : Malformed header in packet",
+        "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 1; PutTo 0",
+        "ERROR : Malformed header in packet"}));
 
     // The flags stay as they were.
     const uint8_t tagged[] = {0xFF, 0x64, 0x09, 0x00};
@@ -407,11 +403,10 @@ TEST_F(PackedData, MagicMismatchAndMissingMagic)
     EXPECT_EQ(missing.GetUint8(), 1);
     EXPECT_FALSE(missing.GetMagic());
     EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Magic error reading packet at GetIndex=3",
-                           "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 3; PutTo 0",
-                           "ERROR : Magic error reading packet at GetIndex=4",
-                           "CPackedData - 128 bytes avail; 2 bytes used; GetFrom 4; PutTo 2",
-                       }));
+        "ERROR : Magic error reading packet at GetIndex=3",
+        "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 3; PutTo 0",
+        "ERROR : Magic error reading packet at GetIndex=4",
+        "CPackedData - 128 bytes avail; 2 bytes used; GetFrom 4; PutTo 2"}));
 }
 
 TEST_F(PackedData, EmptyClearsTheFlagsAndKeepsTheStorage)
@@ -568,9 +563,8 @@ TEST_F(PackedData, CopyAndGetDataIntoAViewThatIsTooSmall)
     EXPECT_EQ(std::string(storage, 4), "keep");
     EXPECT_EQ(view.size(), 4);
     EXPECT_EQ(texts(), (Texts{
-                           "ERROR Network: Unable to expand packed data to 15 bytes in copy",
-                           "ERROR : CPackedData::GetData: Capacity too small",
-                       }));
+        "ERROR Network: Unable to expand packed data to 15 bytes in copy",
+        "ERROR : CPackedData::GetData: Capacity too small"}));
     EXPECT_EQ(lines()[1].severity, LogSev_Assert);
 
     // Large enough: written in place, the destination's indices kept.
@@ -626,24 +620,23 @@ TEST_F(PackedData, DumpDebugPacketItemByItemAndNormalPacketSummaryOnly)
     packet.dump();
     EXPECT_EQ(packet.GetGetIndex(), 7);
     CPackedData normal;
-    putExample(normal);
+    normal.PutUint16(7); normal.PutString("hi"); normal.PutBool(true);
     normal.dump();
     EXPECT_EQ(texts(), (Texts{
-                           "CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57",
-                           "    3 (bool): true",
-                           "    5 (byte): 200",
-                           "    7 (char): 65 (A)",
-                           "   10 (word): -3",
-                           "   15 (long): -70000",
-                           "   24 (int64): -5000000000",
-                           "   29 (float): 1.500000",
-                           "   34 (data): 3 bytes",
-                           "   44 (string): name",
-                           "   47 (magic): 3c02 (3c02 expected)",
-                           "   56 (double): 0.250000",
-                           "   57 (Unknown: 122): CPackedData is probably corrupt",
-                           "CPackedData - 128 bytes avail; 8 bytes used; GetFrom 0; PutTo 8",
-                       }));
+        "CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57",
+        "    3 (bool): true",
+        "    5 (byte): 200",
+        "    7 (char): 65 (A)",
+        "   10 (word): -3",
+        "   15 (long): -70000",
+        "   24 (int64): -5000000000",
+        "   29 (float): 1.500000",
+        "   34 (data): 3 bytes",
+        "   44 (string): name",
+        "   47 (magic): 3c02 (3c02 expected)",
+        "   56 (double): 0.250000",
+        "   57 (Unknown: 122): CPackedData is probably corrupt",
+        "CPackedData - 128 bytes avail; 8 bytes used; GetFrom 0; PutTo 8"}));
     EXPECT_EQ(lines()[0].severity, LogSev_Info);
 }
 
@@ -654,8 +647,158 @@ TEST_F(PackedData, DumpCorruptDataLengthAndTruncatedItems)
     packet.ReadHeader();
     packet.dump();
     EXPECT_EQ(texts(), (Texts{
-                           "CPackedData - 8 bytes avail; 8 bytes used; GetFrom 1; PutTo 0",
-                           "    6 (data): -5 too large. CPackedData is probably corrupt",
-                           "    9 (word): 0",
+        "CPackedData - 8 bytes avail; 8 bytes used; GetFrom 1; PutTo 0",
+        "    6 (data): -5 too large. CPackedData is probably corrupt",
+        "    9 (word): 0"}));
+}
+
+// ---- The checksum ------------------------------------------------------------------
+
+TEST_F(PackedData, ChecksumDigestOfEverythingBeforeItGoesLast)
+{
+    CPackedData packet;
+    packet.useMD5Checksum(true);
+    packet.PutUint16(7);
+    ASSERT_TRUE(packet.GenerateMD5Checksum());
+    Bytes once = concat({0x02, 0x07, 0x00}, hex("c2115a6dcf40aca159a21b8edb7c951c"));
+    EXPECT_EQ(bytesOf(packet), once);
+    EXPECT_EQ(packet.GetPutIndex(), 19);
+
+    // A second digest covers the first.
+    ASSERT_TRUE(packet.GenerateMD5Checksum());
+    EXPECT_EQ(bytesOf(packet), concat(once, hex("f035c3cf27d1f9ef232280cd3a85ffeb")));
+
+    CPackedData debug;
+    debug.setDebug(true);
+    debug.useMD5Checksum(true);
+    debug.PutInt16(7);
+    ASSERT_TRUE(debug.GenerateMD5Checksum());
+    EXPECT_EQ(bytesOf(debug), concat({0x03, 0x64, 0x07, 0x00}, hex("efdb8a62e4334a99c4dee6e580049479")));
+    EXPECT_TRUE(texts().empty());
+}
+
+TEST_F(PackedData, ChecksumValidationOfAReceivedPacket)
+{
+    CPackedData writer;
+    writer.useMD5Checksum(true);
+    writer.PutString("payload");
+    writer.PutInt32(-1);
+    ASSERT_TRUE(writer.GenerateMD5Checksum());
+    Bytes bytes = bytesOf(writer);
+
+    CPackedData received(bytes.data(), static_cast<int>(bytes.size()));
+    // The flag is known only once the header has been read.
+    EXPECT_FALSE(received.ValidateMD5Checksum());
+    EXPECT_EQ(texts(), Texts{"ERROR : Called ValidateMD5Checksum() when hasMD5Checksum() = false"});
+    clearLines();
+
+    EXPECT_EQ(received.GetString(), "payload");
+    EXPECT_TRUE(received.ValidateMD5Checksum());
+    EXPECT_EQ(received.GetGetIndex(), 10);  // not moved
+    EXPECT_EQ(received.GetInt32(), -1);
+    EXPECT_EQ(received.GetGetIndex() + 16, received.size());
+
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] ^= 0x20;
+        EXPECT_EQ(received.ValidateMD5Checksum(), false) << "byte " << i;
+        bytes[i] ^= 0x20;
+    }
+    EXPECT_TRUE(received.ValidateMD5Checksum());
+    EXPECT_TRUE(texts().empty());  // a mismatch is not logged
+}
+
+TEST_F(PackedData, ChecksumTooSmallAndMissingFlag)
+{
+    Bytes sixteen(16, 0);
+    sixteen[0] = 0x02;
+    CPackedData small(sixteen.data(), 16);
+    small.ReadHeader();
+    EXPECT_FALSE(small.ValidateMD5Checksum());
+
+    Bytes headerOnly = concat({0x02}, hex("9e688c58a5487b8eaf69c9e1005ad0bf"));
+    CPackedData smallest(headerOnly.data(), static_cast<int>(headerOnly.size()));
+    smallest.ReadHeader();
+    EXPECT_TRUE(smallest.ValidateMD5Checksum());
+
+    CPackedData unflagged;
+    unflagged.PutUint8(1);
+    EXPECT_FALSE(unflagged.GenerateMD5Checksum());
+    EXPECT_EQ(unflagged.size(), 2);
+    EXPECT_EQ(texts(), (Texts{
+                           "ERROR : Called ValidateMD5Checksum() packet is too small (16 bytes) to contain a checksum",
+                           "ERROR : Called GenerateMD5Checksum() when hasMD5Checksum() = false",
                        }));
+    EXPECT_EQ(lines()[0].severity, LogSev_Assert);
+}
+
+TEST_F(PackedData, ChecksumGetPacketChecksumOfRawBytes)
+{
+    logger().SetConditional(Log_Network, LogSev_Detail);
+    char checksum[16];
+    auto reset = [&] { std::memset(checksum, 0xAA, sizeof(checksum)); };
+    auto isZero = [&] { return Bytes(checksum, checksum + 16) == Bytes(16, 0); };
+
+    Bytes seventeen(17);
+    for (size_t i = 0; i < seventeen.size(); ++i)
+        seventeen[i] = static_cast<uint8_t>(i + 1);
+    seventeen[0] = 0x03;
+    reset();
+    EXPECT_TRUE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));
+    EXPECT_EQ(Bytes(checksum, checksum + 16), Bytes(seventeen.begin() + 1, seventeen.end()));
+    EXPECT_TRUE(texts().empty());
+
+    reset();
+    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 16, checksum));
+    EXPECT_TRUE(isZero());
+    for (uint8_t header : {0x00, 0x01}) {
+        seventeen[0] = header;
+        reset();
+        EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));
+        EXPECT_TRUE(isZero());
+    }
+    reset();
+    EXPECT_FALSE(CPackedData::GetPacketChecksum(nullptr, 17, checksum));
+    EXPECT_TRUE(isZero());
+    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 0, checksum));
+    EXPECT_EQ(texts(), (Texts{
+                           "ERROR Network: GetPacketChecksum() - packet is too small (16 bytes) to contain a checksum",
+                           "Network: GetPacketChecksum() - Packet has no checksum",
+                           "Network: GetPacketChecksum() - Packet has no checksum",
+                           "Network: GetPacketChecksum() - Empty packet",
+                           "Network: GetPacketChecksum() - Empty packet",
+                       }));
+    clearLines();
+
+    // A negative length is an enormous unsigned size: the header is read and
+    // the length then fails the size test.
+    seventeen[0] = 0x03;
+    reset();
+    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), -5, checksum));
+    EXPECT_TRUE(isZero());
+    EXPECT_EQ(texts(), (Texts{
+                           "ERROR Network: GetPacketChecksum() - packet is too small (-5 bytes) to contain a checksum",
+                       }));
+    ASSERT_EQ(lines().size(), 1u);
+    EXPECT_EQ(lines()[0].severity, LogSev_Assert);
+    clearLines();
+
+    // A malformed header is reported by the header read, then there is no checksum.
+    seventeen[0] = 0x07;
+    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));
+    EXPECT_EQ(texts(), (Texts{
+                           "ERROR : Malformed header in packet",
+                           "CPackedData - 17 bytes avail; 17 bytes used; GetFrom 1; PutTo 0",
+                           "Network: GetPacketChecksum() - Packet has no checksum",
+                       }));
+}
+
+TEST_F(PackedData, ChecksumGenerateNeverWritesOutsideTheStorage)
+{
+    CPackedData packet(8);
+    packet.useMD5Checksum(true);
+    packet.PutUint8(1);
+    packet.setPutIndex(100000);
+    EXPECT_FALSE(packet.GenerateMD5Checksum());
+    EXPECT_EQ(packet.size(), 2);
+    EXPECT_EQ(packet.Buffer::size(), 8u);
 }
