@@ -117,50 +117,53 @@ TEST_F(PackedData, HeaderByteCarriesDebugAndChecksumBits)
 // The bare family: no header, no tag, whatever the mode; read back by the bare readers.
 TEST_F(PackedData, BareWritersPutOnlyTheValueBytes)
 {
-    struct Row {
+    const struct {
         void (*put)(Packet &);
-        bool (*readsBack)(const Packet &);
         Bytes bytes;
-    };
-    const Row rows[] = {
-        {[](Packet &p) { p.PutBoolNoDebug(true); }, [](const Packet &p) { return p.GetBoolNoDebug(); }, {0x01}},
-        {[](Packet &p) { p.PutBoolNoDebug(false); }, [](const Packet &p) { return !p.GetBoolNoDebug(); }, {0x00}},
-        {[](Packet &p) { p.PutUint8NoDebug(0xFE); }, [](const Packet &p) { return p.GetUint8NoDebug() == 0xFE; },
-         {0xFE}},
-        {[](Packet &p) { p.PutInt16NoDebug(-2); }, [](const Packet &p) { return p.GetInt16NoDebug() == -2; },
-         {0xFE, 0xFF}},
-        {[](Packet &p) { p.PutUint16NoDebug(0x1234); },
-         [](const Packet &p) { return p.GetUint16NoDebug() == 0x1234; }, {0x34, 0x12}},
-        {[](Packet &p) { p.PutInt32NoDebug(-2); }, [](const Packet &p) { return p.GetInt32NoDebug() == -2; },
-         {0xFE, 0xFF, 0xFF, 0xFF}},
-        {[](Packet &p) { p.PutUint32NoDebug(0x01020304u); },
-         [](const Packet &p) { return p.GetUint32NoDebug() == 0x01020304u; }, {0x04, 0x03, 0x02, 0x01}},
-        {[](Packet &p) { p.PutInt64NoDebug(0x0102030405060708LL); },
-         [](const Packet &p) { return p.GetInt64NoDebug() == 0x0102030405060708LL; },
-         {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
-        {[](Packet &p) { p.PutFloatNoDebug(1.0f); }, [](const Packet &p) { return p.GetFloatNoDebug() == 1.0f; },
-         {0x00, 0x00, 0x80, 0x3F}},
-        {[](Packet &p) { p.PutDoubleNoDebug(-2.0); }, [](const Packet &p) { return p.GetDoubleNoDebug() == -2.0; },
-         {0, 0, 0, 0, 0, 0, 0x00, 0xC0}},
-        {[](Packet &p) { p.PutDataNoDebug("xyz", 3); },
-         [](const Packet &p) { char out[3]; p.GetDataNoDebug(out, 3); return std::string(out, 3) == "xyz"; },
-         {'x', 'y', 'z'}},
-        {[](Packet &p) { p.PutDataNoDebug(nullptr, 2); p.PutDataNoDebug("q", 0); p.PutDataNoDebug("q", -1); },
-         [](const Packet &p) { return p.GetUint16NoDebug() == 0; }, {0x00, 0x00}},
-        {[](Packet &p) { p.PutInt16NoDebug(2); p.PutDataNoDebug("ab", 2); },
-         [](const Packet &p) { return p.GetStringNoDebug() == "ab"; }, {0x02, 0x00, 'a', 'b'}},
+    } rows[] = {
+        {[](Packet &p) { p.PutBoolNoDebug(true); }, {0x01}},
+        {[](Packet &p) { p.PutBoolNoDebug(false); }, {0x00}},
+        {[](Packet &p) { p.PutUint8NoDebug(0xFE); }, {0xFE}},
+        {[](Packet &p) { p.PutInt16NoDebug(-2); }, {0xFE, 0xFF}},
+        {[](Packet &p) { p.PutUint16NoDebug(0x1234); }, {0x34, 0x12}},
+        {[](Packet &p) { p.PutInt32NoDebug(-2); }, {0xFE, 0xFF, 0xFF, 0xFF}},
+        {[](Packet &p) { p.PutUint32NoDebug(0x01020304u); }, {0x04, 0x03, 0x02, 0x01}},
+        {[](Packet &p) { p.PutInt64NoDebug(0x0102030405060708LL); }, {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
+        {[](Packet &p) { p.PutFloatNoDebug(1.0f); }, {0x00, 0x00, 0x80, 0x3F}},
+        {[](Packet &p) { p.PutDoubleNoDebug(-2.0); }, {0, 0, 0, 0, 0, 0, 0x00, 0xC0}},
+        {[](Packet &p) { p.PutDataNoDebug("xyz", 3); }, {'x', 'y', 'z'}},
+        {[](Packet &p) { p.PutDataNoDebug(nullptr, 2); p.PutDataNoDebug("q", 0); p.PutDataNoDebug("q", -1); }, {0, 0}},
     };
     for (bool debug : {false, true}) {
-        for (const Row &row : rows) {
-            Packet packet;
+        Packet packet, all;
+        all.setDebug(debug);
+        for (const auto &row : rows) {
+            packet.empty();
             packet.setDebug(debug);
             row.put(packet);
             EXPECT_EQ(bytesOf(packet), row.bytes);
             EXPECT_EQ(packet.GetPutIndex(), packet.size());
-            EXPECT_TRUE(row.readsBack(packet)) << ::testing::PrintToString(row.bytes);
-            EXPECT_EQ(packet.GetGetIndex(), packet.size());
+            row.put(all);
         }
+        EXPECT_TRUE(all.GetBoolNoDebug());
+        EXPECT_FALSE(all.GetBoolNoDebug());
+        EXPECT_EQ(all.GetUint8NoDebug(), 0xFE);
+        EXPECT_EQ(all.GetInt16NoDebug(), -2);
+        EXPECT_EQ(all.GetUint16NoDebug(), 0x1234);
+        EXPECT_EQ(all.GetInt32NoDebug(), -2);
+        EXPECT_EQ(all.GetUint32NoDebug(), 0x01020304u);
+        EXPECT_EQ(all.GetInt64NoDebug(), 0x0102030405060708LL);
+        EXPECT_EQ(all.GetFloatNoDebug(), 1.0f);
+        EXPECT_EQ(all.GetDoubleNoDebug(), -2.0);
+        char out[5] = {};
+        all.GetDataNoDebug(out, 5);
+        EXPECT_EQ(std::string(out, 5), std::string("xyz\0\0", 5));
+        EXPECT_EQ(all.GetGetIndex(), all.size());
     }
+    Packet text;
+    text.PutInt16NoDebug(2);
+    text.PutDataNoDebug("ab", 2);
+    EXPECT_EQ(text.GetStringNoDebug(), "ab");
     EXPECT_TRUE(texts().empty());
 }
 
@@ -200,7 +203,7 @@ TEST_F(PackedData, PeeksReadInPlaceAndZeroWhenShort)
 
 // ---- Strings and data blocks -------------------------------------------------
 
-TEST_F(PackedData, StringsEmptyNullEmbeddedZeroAndLongest)
+TEST_F(PackedData, StringsEmptyNullEmbeddedZeroLongestAndMalformed)
 {
     CPackedData packet;
     packet.PutString(""); packet.PutString(static_cast<const char *>(nullptr));
@@ -218,10 +221,7 @@ TEST_F(PackedData, StringsEmptyNullEmbeddedZeroAndLongest)
     std::string back;
     longest.GetString(back);
     EXPECT_EQ(back, text);
-}
 
-TEST_F(PackedData, MalformedStringLengthsAndBools)
-{
     // Negative length or longer than what remains: "", only the length consumed.
     for (Bytes bytes : {Bytes{0x00, 0xFF, 0xFF, 'a', 'b'}, Bytes{0x00, 0x05, 0x00, 'a', 'b'}}) {
         CPackedData packet(bytes.data(), static_cast<int>(bytes.size()));
@@ -240,7 +240,7 @@ TEST_F(PackedData, MalformedStringLengthsAndBools)
     EXPECT_FALSE(b.GetBool());
 }
 
-TEST_F(PackedData, DataBlocksCarryALengthInDebugModeOnly)
+TEST_F(PackedData, DataBlocksCarryALengthInDebugModeOnlyAndAreReadWhole)
 {
     const char block[] = {'x', 'y', 'z'};
     CPackedData normal, debug;
@@ -256,13 +256,11 @@ TEST_F(PackedData, DataBlocksCarryALengthInDebugModeOnly)
     EXPECT_EQ(std::string(out, 2), "xy");
     EXPECT_EQ(debug.GetGetIndex(), 8);
     EXPECT_FALSE(debug.getReadErrorFlag());
-}
 
-TEST_F(PackedData, ShortDataBlocksAreNotCopiedOrSkipped)
-{
+    // A block longer than what remains is neither copied nor skipped.
     const uint8_t bytes[] = {0x00, 'a', 'b', 'c'};
     CPackedData packet(bytes, sizeof(bytes));
-    char out[8] = {'-', '-', '-', '-'};
+    out[0] = '-';
     packet.GetData(out, 4);
     EXPECT_EQ(out[0], '-');
     EXPECT_EQ(packet.GetGetIndex(), 1);
@@ -333,80 +331,65 @@ TEST_F(PackedData, HostileIndicesNeverReachOutsideTheStorage)
 
 // ---- Tags, parse errors and the header ----------------------------------------
 
-TEST_F(PackedData, WrongTagIsLoggedDumpedOnceAndReadAnyway)
+// A wrong tag, a malformed header or a bad magic value is logged each time and
+// the packet dumped the first time; the value is read anyway. A tag is signed,
+// and 0 past the end.
+TEST_F(PackedData, ParseErrorsAreLoggedEachTimeAndDumpedOnce)
 {
-    CPackedData packet;
-    packet.setDebug(true); packet.PutUint8(5); packet.PutUint8(6);
-    EXPECT_EQ(packet.GetInt8(), 5);
-    EXPECT_TRUE(packet.getReadErrorFlag());
-    EXPECT_EQ(packet.GetInt8(), 6);
-    EXPECT_EQ(texts(), (Texts{
-        "ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)",
-        "CPackedData - 128 bytes avail; 5 bytes used; GetFrom 2; PutTo 5",
-        "    3 (byte): 5",
-        "    5 (byte): 6",
-        "ERROR : Parse error reading packet at GetIndex=4 (Expected 63, got 62)"}));
-    EXPECT_EQ(lines()[0].severity, LogSev_Error);
-    EXPECT_EQ(lines()[0].channel, Log_Generic);
+    const struct {
+        Bytes bytes;
+        void (*read)(const CPackedData &);
+        Texts lines;
+    } rows[] = {
+        {{0x01, 'b', 5, 'b', 6},
+         [](const CPackedData &p) { EXPECT_EQ(p.GetInt8(), 5); EXPECT_EQ(p.GetInt8(), 6); },
+         {"ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)",
+          "CPackedData - 5 bytes avail; 5 bytes used; GetFrom 2; PutTo 0", "    3 (byte): 5", "    5 (byte): 6",
+          "ERROR : Parse error reading packet at GetIndex=4 (Expected 63, got 62)"}},
+        {{0x01, 0x90, 0x01},
+         [](const CPackedData &p) { EXPECT_TRUE(p.GetBool()); EXPECT_EQ(p.GetInt16(), 0); },
+         {"ERROR : Parse error reading packet at GetIndex=2 (Expected 61, got ffffff90)",
+          "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 2; PutTo 0",
+          "    2 (Unknown: -112): CPackedData is probably corrupt", "    3 (Unknown: 1): CPackedData is probably corrupt",
+          "ERROR : Parse error reading packet at GetIndex=4 (Expected 64, got 0)"}},
+        {{0x04, 0x09, 0x00},
+         [](const CPackedData &p) {
+             EXPECT_EQ(p.GetUint16(), 9);
+             EXPECT_FALSE(p.isDebug());
+             p.setGetIndex(0);
+             EXPECT_EQ(p.GetUint16(), 9);
+         },
+         {"ERROR : Malformed header in packet", "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 1; PutTo 0",
+          "ERROR : Malformed header in packet"}},
+        {{0x00, 0x03, 0x3C, 0x02, 0x3C},
+         [](const CPackedData &p) { EXPECT_FALSE(p.GetMagic()); EXPECT_TRUE(p.GetMagic()); EXPECT_FALSE(p.GetMagic()); },
+         {"ERROR : Magic error reading packet at GetIndex=3",
+          "CPackedData - 5 bytes avail; 5 bytes used; GetFrom 3; PutTo 0",
+          "ERROR : Magic error reading packet at GetIndex=7"}},
+    };
+    for (const auto &row : rows) {
+        clearLines();
+        CPackedData packet(row.bytes.data(), static_cast<int>(row.bytes.size()));
+        row.read(packet);
+        EXPECT_TRUE(packet.getReadErrorFlag());
+        EXPECT_EQ(texts(), row.lines);
+        EXPECT_EQ(lines()[0].severity, LogSev_Error);
+        EXPECT_EQ(lines()[0].channel, Log_Generic);
+    }
 
     // With generic info filtered the dump is silent, the error line is not.
     clearLines();
     logger().SetConditional(Log_Generic, LogSev_Warning);
-    packet.setGetIndex(0);
+    CPackedData packet(rows[0].bytes.data(), 5);
     EXPECT_EQ(packet.GetInt8(), 5);
     EXPECT_EQ(texts(), Texts{"ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)"});
-}
 
-TEST_F(PackedData, TagIsSignedAndZeroPastTheEnd)
-{
-    const uint8_t bytes[] = {0x01, 0x90, 0x01};
-    CPackedData packet(bytes, sizeof(bytes));
-    EXPECT_TRUE(packet.GetBool());
-    EXPECT_EQ(packet.GetInt16(), 0);
-    Texts errors;
-    for (const auto &text : texts())
-        if (text.rfind("ERROR", 0) == 0)
-            errors.push_back(text);
-    EXPECT_EQ(errors, (Texts{
-        "ERROR : Parse error reading packet at GetIndex=2 (Expected 61, got ffffff90)",
-        "ERROR : Parse error reading packet at GetIndex=4 (Expected 64, got 0)"}));
-}
-
-TEST_F(PackedData, MalformedHeaderIsLoggedEachTimeDumpedOnceAndReadInNormalMode)
-{
-    const uint8_t bytes[] = {0x04, 0x09, 0x00};
-    CPackedData packet(bytes, sizeof(bytes));
-    EXPECT_EQ(packet.GetUint16(), 9);
-    EXPECT_FALSE(packet.isDebug());
-    packet.setGetIndex(0);
-    EXPECT_EQ(packet.GetUint16(), 9);
-    EXPECT_EQ(texts(), (Texts{
-        "ERROR : Malformed header in packet",
-        "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 1; PutTo 0",
-        "ERROR : Malformed header in packet"}));
-
-    // The flags stay as they were.
+    // A malformed header leaves the flags as they were.
     const uint8_t tagged[] = {0xFF, 0x64, 0x09, 0x00};
     CPackedData debug(tagged, sizeof(tagged));
     debug.setDebug(true);
     EXPECT_EQ(debug.GetUint16(), 9);
     EXPECT_TRUE(debug.isDebug());
-}
-
-TEST_F(PackedData, MagicMismatchAndMissingMagic)
-{
-    const uint8_t wrong[] = {0x00, 0x03, 0x3C};
-    CPackedData packet(wrong, sizeof(wrong));
-    EXPECT_FALSE(packet.GetMagic());
-    CPackedData missing;
-    missing.PutUint8(1);
-    EXPECT_EQ(missing.GetUint8(), 1);
-    EXPECT_FALSE(missing.GetMagic());
-    EXPECT_EQ(texts(), (Texts{
-        "ERROR : Magic error reading packet at GetIndex=3",
-        "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 3; PutTo 0",
-        "ERROR : Magic error reading packet at GetIndex=4",
-        "CPackedData - 128 bytes avail; 2 bytes used; GetFrom 4; PutTo 2"}));
 }
 
 TEST_F(PackedData, EmptyClearsTheFlagsAndKeepsTheStorage)
@@ -623,18 +606,10 @@ TEST_F(PackedData, DumpDebugPacketItemByItemAndNormalPacketSummaryOnly)
     normal.PutUint16(7); normal.PutString("hi"); normal.PutBool(true);
     normal.dump();
     EXPECT_EQ(texts(), (Texts{
-        "CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57",
-        "    3 (bool): true",
-        "    5 (byte): 200",
-        "    7 (char): 65 (A)",
-        "   10 (word): -3",
-        "   15 (long): -70000",
-        "   24 (int64): -5000000000",
-        "   29 (float): 1.500000",
-        "   34 (data): 3 bytes",
-        "   44 (string): name",
-        "   47 (magic): 3c02 (3c02 expected)",
-        "   56 (double): 0.250000",
+        "CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57", "    3 (bool): true",
+        "    5 (byte): 200", "    7 (char): 65 (A)", "   10 (word): -3", "   15 (long): -70000",
+        "   24 (int64): -5000000000", "   29 (float): 1.500000", "   34 (data): 3 bytes", "   44 (string): name",
+        "   47 (magic): 3c02 (3c02 expected)", "   56 (double): 0.250000",
         "   57 (Unknown: 122): CPackedData is probably corrupt",
         "CPackedData - 128 bytes avail; 8 bytes used; GetFrom 0; PutTo 8"}));
     EXPECT_EQ(lines()[0].severity, LogSev_Info);
@@ -648,8 +623,7 @@ TEST_F(PackedData, DumpCorruptDataLengthAndTruncatedItems)
     packet.dump();
     EXPECT_EQ(texts(), (Texts{
         "CPackedData - 8 bytes avail; 8 bytes used; GetFrom 1; PutTo 0",
-        "    6 (data): -5 too large. CPackedData is probably corrupt",
-        "    9 (word): 0"}));
+        "    6 (data): -5 too large. CPackedData is probably corrupt", "    9 (word): 0"}));
 }
 
 // ---- The checksum ------------------------------------------------------------------
@@ -731,65 +705,44 @@ TEST_F(PackedData, ChecksumTooSmallAndMissingFlag)
     EXPECT_EQ(lines()[0].severity, LogSev_Assert);
 }
 
+// The last 16 bytes of raw bytes whose header has the checksum bit, else zeros
+// and one line; a negative length is an enormous unsigned size.
 TEST_F(PackedData, ChecksumGetPacketChecksumOfRawBytes)
 {
     logger().SetConditional(Log_Network, LogSev_Detail);
-    char checksum[16];
-    auto reset = [&] { std::memset(checksum, 0xAA, sizeof(checksum)); };
-    auto isZero = [&] { return Bytes(checksum, checksum + 16) == Bytes(16, 0); };
-
-    Bytes seventeen(17);
-    for (size_t i = 0; i < seventeen.size(); ++i)
-        seventeen[i] = static_cast<uint8_t>(i + 1);
-    seventeen[0] = 0x03;
-    reset();
-    EXPECT_TRUE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));
-    EXPECT_EQ(Bytes(checksum, checksum + 16), Bytes(seventeen.begin() + 1, seventeen.end()));
-    EXPECT_TRUE(texts().empty());
-
-    reset();
-    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 16, checksum));
-    EXPECT_TRUE(isZero());
-    for (uint8_t header : {0x00, 0x01}) {
-        seventeen[0] = header;
-        reset();
-        EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));
-        EXPECT_TRUE(isZero());
+    const std::string none = "Network: GetPacketChecksum() - Packet has no checksum";
+    const struct {
+        uint8_t header;
+        bool null;
+        int length;
+        Texts lines;
+    } rows[] = {
+        {0x03, false, 17, {}},
+        {0x02, false, 16, {"ERROR Network: GetPacketChecksum() - packet is too small (16 bytes) to contain a checksum"}},
+        {0x03, false, -5, {"ERROR Network: GetPacketChecksum() - packet is too small (-5 bytes) to contain a checksum"}},
+        {0x00, false, 17, {none}},
+        {0x01, false, 17, {none}},
+        {0x03, true, 17, {"Network: GetPacketChecksum() - Empty packet"}},
+        {0x03, false, 0, {"Network: GetPacketChecksum() - Empty packet"}},
+        {0x07, false, 17,
+         {"ERROR : Malformed header in packet", "CPackedData - 17 bytes avail; 17 bytes used; GetFrom 1; PutTo 0", none}},
+    };
+    Bytes bytes(17);
+    for (size_t i = 1; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i + 1);
+    for (const auto &row : rows) {
+        clearLines();
+        bytes[0] = row.header;
+        char checksum[16];
+        std::memset(checksum, 0xAA, sizeof(checksum));
+        const bool found = row.lines.empty();
+        EXPECT_EQ(CPackedData::GetPacketChecksum(row.null ? nullptr : bytes.data(), row.length, checksum), found);
+        EXPECT_EQ(Bytes(checksum, checksum + 16), found ? Bytes(bytes.begin() + 1, bytes.end()) : Bytes(16, 0));
+        EXPECT_EQ(texts(), row.lines) << row.length;
+        if (row.lines.size() == 1 && row.lines[0].rfind("ERROR", 0) == 0) {
+            EXPECT_EQ(lines()[0].severity, LogSev_Assert);
+        }
     }
-    reset();
-    EXPECT_FALSE(CPackedData::GetPacketChecksum(nullptr, 17, checksum));
-    EXPECT_TRUE(isZero());
-    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 0, checksum));
-    EXPECT_EQ(texts(), (Texts{
-                           "ERROR Network: GetPacketChecksum() - packet is too small (16 bytes) to contain a checksum",
-                           "Network: GetPacketChecksum() - Packet has no checksum",
-                           "Network: GetPacketChecksum() - Packet has no checksum",
-                           "Network: GetPacketChecksum() - Empty packet",
-                           "Network: GetPacketChecksum() - Empty packet",
-                       }));
-    clearLines();
-
-    // A negative length is an enormous unsigned size: the header is read and
-    // the length then fails the size test.
-    seventeen[0] = 0x03;
-    reset();
-    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), -5, checksum));
-    EXPECT_TRUE(isZero());
-    EXPECT_EQ(texts(), (Texts{
-                           "ERROR Network: GetPacketChecksum() - packet is too small (-5 bytes) to contain a checksum",
-                       }));
-    ASSERT_EQ(lines().size(), 1u);
-    EXPECT_EQ(lines()[0].severity, LogSev_Assert);
-    clearLines();
-
-    // A malformed header is reported by the header read, then there is no checksum.
-    seventeen[0] = 0x07;
-    EXPECT_FALSE(CPackedData::GetPacketChecksum(seventeen.data(), 17, checksum));
-    EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Malformed header in packet",
-                           "CPackedData - 17 bytes avail; 17 bytes used; GetFrom 1; PutTo 0",
-                           "Network: GetPacketChecksum() - Packet has no checksum",
-                       }));
 }
 
 TEST_F(PackedData, ChecksumGenerateNeverWritesOutsideTheStorage)
