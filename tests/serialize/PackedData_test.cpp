@@ -98,22 +98,6 @@ TEST_F(PackedData, GoldenBytesInNormalAndDebugMode)
     }
 }
 
-TEST_F(PackedData, HeaderByteCarriesDebugAndChecksumBits)
-{
-    for (int bits = 0; bits < 4; ++bits) {
-        CPackedData writer;
-        writer.setDebug((bits & 1) != 0); writer.useMD5Checksum((bits & 2) != 0); writer.PutBool(false);
-        EXPECT_EQ(static_cast<uint8_t>(writer.readData()[0]), bits);
-        EXPECT_EQ(writer.size(), 1 + (bits & 1) + 1);
-
-        CPackedData reader(writer.readData(), writer.size());
-        EXPECT_FALSE(reader.isDebug());
-        EXPECT_FALSE(reader.GetBool());
-        EXPECT_EQ(reader.isDebug(), (bits & 1) != 0);
-        EXPECT_EQ(reader.hasMD5Checksum(), (bits & 2) != 0);
-    }
-}
-
 // The bare family: no header, no tag, whatever the mode; read back by the bare readers.
 TEST_F(PackedData, BareWritersPutOnlyTheValueBytes)
 {
