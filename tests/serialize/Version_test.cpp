@@ -98,6 +98,7 @@ struct ImageOptions {
     uint32_t productMS = 0x00090009;
     uint32_t productLS = 0x00090009;
     uint32_t signature = 0xFEEF04BD;
+    uint16_t infoLength = 92;  // VS_VERSIONINFO's own length
 };
 
 void put16(std::vector<uint8_t> &b, size_t at, uint32_t v)
@@ -152,7 +153,7 @@ std::vector<uint8_t> buildImage(const ImageOptions &o = {})
     put32(b, r + 0x48, 0x1058);  // data entry: RVA, size
     put32(b, r + 0x48 + 4, 92);
     size_t const v = r + 0x58;  // VS_VERSIONINFO
-    put16(b, v, 92);
+    put16(b, v, o.infoLength);
     put16(b, v + 2, 52);
     const char key[] = "VS_VERSION_INFO";
     for (size_t i = 0; i < sizeof(key); ++i)
@@ -208,11 +209,12 @@ TEST_F(VersionFindTest, MissingFileLogsTheSystemsReasonAfterThePath)
 // One error line each, naming the file and the reason as Windows gives it.
 TEST_F(VersionFindTest, FilesWithoutVersionInformationGiveZeroAndOneLine)
 {
-    ImageOptions noResources, emptyResources, iconsOnly, badSignature;
+    ImageOptions noResources, emptyResources, iconsOnly, badSignature, shortInfo;
     noResources.resources = false;
     emptyResources.resourcesSize = 0;
     iconsOnly.type = 3;
     badSignature.signature = 0x12345678;
+    shortInfo.infoLength = 91;  // ends inside the fixed information
     const struct {
         const char *name;
         std::vector<uint8_t> bytes;
@@ -224,6 +226,7 @@ TEST_F(VersionFindTest, FilesWithoutVersionInformationGiveZeroAndOneLine)
         {"notes.txt", {'h', 'e', 'l', 'l', 'o', '\n'}, 193},  // ERROR_BAD_EXE_FORMAT
         {"empty.exe", {}, 193},
         {"odd.exe", buildImage(badSignature), 13},  // ERROR_INVALID_DATA, without the path
+        {"short.exe", buildImage(shortInfo), 13},
     };
     for (const auto &c : cases) {
         EXPECT_FALSE(findIn(c.name, c.bytes).isValid()) << c.name;
