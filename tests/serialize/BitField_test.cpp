@@ -74,6 +74,13 @@ TEST(BitField, BitsComingIntoRangeAreClear)
     field.Resize(40);
     EXPECT_EQ(field.GetCountOfBits(true), 10);
 
+    BitField wide(130);  // back up within the storage from past the first word
+    wide.SetAll();
+    wide.Resize(40);
+    wide.Resize(130);
+    EXPECT_EQ(setBits(wide).size(), 40u);
+    EXPECT_EQ(wide.FindSetBit(40, -1), -1);
+
     field.SetAll();
     field.Resize(33);  // then past the storage: the old tail word is stale
     field.Resize(200);

@@ -18,10 +18,17 @@ using Texts = std::vector<std::string>;
 class Packet : public CPackedData {
 public:
     using CPackedData::CPackedData;
-    using CPackedData::peekInt32;
-    using CPackedData::peekInt64;
-    using CPackedData::peekType;
-    using CPackedData::PutType;
+    using CPackedData::GetBoolNoDebug, CPackedData::GetUint8NoDebug, CPackedData::GetInt16NoDebug,
+        CPackedData::GetUint16NoDebug, CPackedData::GetInt32NoDebug, CPackedData::GetUint32NoDebug,
+        CPackedData::GetInt64NoDebug, CPackedData::GetFloatNoDebug, CPackedData::GetDoubleNoDebug,
+        CPackedData::GetStringNoDebug, CPackedData::GetDataNoDebug;
+    using CPackedData::peekBool, CPackedData::peekUint8, CPackedData::peekInt8, CPackedData::peekInt16,
+        CPackedData::peekUint16, CPackedData::peekInt32, CPackedData::peekUint32, CPackedData::peekInt64,
+        CPackedData::peekFloat, CPackedData::peekDouble, CPackedData::peekType;
+    using CPackedData::PutBoolNoDebug, CPackedData::PutUint8NoDebug, CPackedData::PutInt16NoDebug,
+        CPackedData::PutUint16NoDebug, CPackedData::PutInt32NoDebug, CPackedData::PutUint32NoDebug,
+        CPackedData::PutInt64NoDebug, CPackedData::PutFloatNoDebug, CPackedData::PutDoubleNoDebug,
+        CPackedData::PutDataNoDebug, CPackedData::PutType;
 };
 
 Bytes bytesOf(const CPackedData &packet)
@@ -32,10 +39,18 @@ Bytes bytesOf(const CPackedData &packet)
 
 unsigned int capacityOf(const CPackedData &packet) { return packet.Buffer::size(); }
 
-// The example message of the format: a 16-bit value, a string and a bool.
-void putExample(CPackedData &packet)
+Bytes hex(const std::string &text)
 {
-    packet.PutUint16(7); packet.PutString("hi"); packet.PutBool(true);
+    Bytes out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes concat(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 class PackedData : public LogCaptureTest {};
@@ -44,73 +59,135 @@ class PackedData : public LogCaptureTest {};
 
 // ---- The byte format ---------------------------------------------------------
 
-TEST_F(PackedData, ExampleMessageAndMagicInNormalAndDebugMode)
+// The golden message: every typed value, in debug mode with its tag and in
+// normal mode bare, little-endian after the header byte.
+TEST_F(PackedData, GoldenBytesInNormalAndDebugMode)
 {
-    CPackedData normal, debug;
-    debug.setDebug(true);
-    putExample(normal);
-    putExample(debug);
-    EXPECT_EQ(bytesOf(normal), (Bytes{0x00, 0x07, 0x00, 0x02, 0x00, 'h', 'i', 0x01}));
-    EXPECT_EQ(bytesOf(debug), (Bytes{0x01, 0x64, 0x07, 0x00, 0x69, 0x02, 0x00, 'h', 'i', 0x61, 0x01}));
-    for (CPackedData *packet : {&normal, &debug}) {
-        EXPECT_EQ(packet->GetUint16(), 7);
-        EXPECT_EQ(packet->GetString(), "hi");
-        EXPECT_TRUE(packet->GetBool());
-        EXPECT_EQ(packet->GetGetIndex(), packet->size());
-        EXPECT_FALSE(packet->getReadErrorFlag());
-    }
+    const Bytes golden[] = {
+        {0x00, 0x01, 0xFE, 0xFE, 0xFE, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF,
+         0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80, 0x3F, 0, 0, 0, 0, 0, 0, 0x00, 0xC0, 0x02, 0x3C, 0x02, 0x00, 'h',
+         'i', 'x', 'y'},
+        {0x01, 'a', 0x01, 'b', 0xFE, 'c', 0xFE, 'd', 0xFE, 0xFF, 'e', 0xFE, 0xFF, 0xFF, 0xFF, 'e', 0x04, 0x03, 0x02,
+         0x01, 'f', 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'g', 0x00, 0x00, 0x80, 0x3F, 'q', 0, 0, 0, 0, 0,
+         0, 0x00, 0xC0, 'p', 0x02, 0x3C, 'i', 0x02, 0x00, 'h', 'i', 'h', 2, 0, 0, 0, 'x', 'y'},
+    };
+    for (bool debug : {false, true}) {
+        CPackedData packet;
+        packet.setDebug(debug);
+        packet.PutBool(true); packet.PutUint8(0xFE); packet.PutInt8(-2); packet.PutInt16(-2); packet.PutInt32(-2);
+        packet.PutUint32(0x01020304u); packet.PutInt64(-2); packet.PutFloat(1.0f); packet.PutDouble(-2.0);
+        packet.PutMagic(); packet.PutString("hi"); packet.PutData("xy", 2);
+        EXPECT_EQ(bytesOf(packet), golden[debug]);
 
-    // Magic as the first put.
-    for (bool isDebug : {false, true}) {
-        CPackedData magic;
-        magic.setDebug(isDebug); magic.PutMagic();
-        EXPECT_EQ(bytesOf(magic), isDebug ? (Bytes{0x01, 0x70, 0x02, 0x3C}) : (Bytes{0x00, 0x02, 0x3C}));
+        EXPECT_TRUE(packet.GetBool());
+        EXPECT_EQ(packet.GetUint8(), 0xFE);
+        EXPECT_EQ(packet.GetInt8(), -2);
+        EXPECT_EQ(packet.GetUint16(), 0xFFFE);  // one tag for both signs
+        EXPECT_EQ(packet.GetUint32(), 0xFFFFFFFEu);
+        EXPECT_EQ(packet.GetInt32(), 0x01020304);
+        EXPECT_EQ(packet.GetInt64(), -2);
+        EXPECT_EQ(packet.GetFloat(), 1.0f);
+        EXPECT_EQ(packet.GetDouble(), -2.0);
+        EXPECT_TRUE(packet.GetMagic());
+        EXPECT_EQ(packet.GetString(), "hi");
+        char block[2] = {};
+        packet.GetData(block, 2);
+        EXPECT_EQ(std::string(block, 2), "xy");
+        EXPECT_EQ(packet.GetGetIndex(), packet.size());
+        EXPECT_FALSE(packet.getReadErrorFlag());
     }
 }
 
-TEST_F(PackedData, EveryValueLittleEndianWithItsTag)
+// The bare family: no header, no tag, whatever the mode; read back by the bare readers.
+TEST_F(PackedData, BareWritersPutOnlyTheValueBytes)
 {
-    CPackedData packet;
-    packet.setDebug(true); packet.PutUint8(0xFE); packet.PutInt8(-2); packet.PutInt16(-2); packet.PutInt32(-2);
-    packet.PutUint32(0x01020304u); packet.PutInt64(-2); packet.PutFloat(1.0f); packet.PutDouble(-2.0);
-    packet.PutMagic();
-    Bytes expected = {0x01, 'b', 0xFE, 'c', 0xFE, 'd', 0xFE, 0xFF, 'e', 0xFE, 0xFF, 0xFF, 0xFF,
-                      'e',  0x04, 0x03, 0x02, 0x01, 'f', 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                      0xFF, 'g',  0x00, 0x00, 0x80, 0x3F, 'q', 0, 0, 0, 0, 0, 0, 0x00, 0xC0,
-                      'p',  0x02, 0x3C};
-    EXPECT_EQ(bytesOf(packet), expected);
-
-    EXPECT_EQ(packet.GetUint8(), 0xFE);
-    EXPECT_EQ(packet.GetInt8(), -2);
-    EXPECT_EQ(packet.GetUint16(), 0xFFFE);  // one tag for both signs
-    EXPECT_EQ(packet.GetUint32(), 0xFFFFFFFEu);
-    EXPECT_EQ(packet.GetInt32(), 0x01020304);
-    EXPECT_EQ(packet.GetInt64(), -2);
-    EXPECT_EQ(packet.GetFloat(), 1.0f);
-    EXPECT_EQ(packet.GetDouble(), -2.0);
-    EXPECT_TRUE(packet.GetMagic());
-    EXPECT_FALSE(packet.getReadErrorFlag());
+    const struct {
+        void (*put)(Packet &);
+        Bytes bytes;
+    } rows[] = {
+        {[](Packet &p) { p.PutBoolNoDebug(true); }, {0x01}},
+        {[](Packet &p) { p.PutBoolNoDebug(false); }, {0x00}},
+        {[](Packet &p) { p.PutUint8NoDebug(0xFE); }, {0xFE}},
+        {[](Packet &p) { p.PutInt16NoDebug(-2); }, {0xFE, 0xFF}},
+        {[](Packet &p) { p.PutUint16NoDebug(0x1234); }, {0x34, 0x12}},
+        {[](Packet &p) { p.PutInt32NoDebug(-2); }, {0xFE, 0xFF, 0xFF, 0xFF}},
+        {[](Packet &p) { p.PutUint32NoDebug(0x01020304u); }, {0x04, 0x03, 0x02, 0x01}},
+        {[](Packet &p) { p.PutInt64NoDebug(0x0102030405060708LL); }, {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
+        {[](Packet &p) { p.PutFloatNoDebug(1.0f); }, {0x00, 0x00, 0x80, 0x3F}},
+        {[](Packet &p) { p.PutDoubleNoDebug(-2.0); }, {0, 0, 0, 0, 0, 0, 0x00, 0xC0}},
+        {[](Packet &p) { p.PutDataNoDebug("xyz", 3); }, {'x', 'y', 'z'}},
+        {[](Packet &p) { p.PutDataNoDebug(nullptr, 2); p.PutDataNoDebug("q", 0); p.PutDataNoDebug("q", -1); }, {0, 0}},
+    };
+    for (bool debug : {false, true}) {
+        Packet packet, all;
+        all.setDebug(debug);
+        for (const auto &row : rows) {
+            packet.empty();
+            packet.setDebug(debug);
+            row.put(packet);
+            EXPECT_EQ(bytesOf(packet), row.bytes);
+            EXPECT_EQ(packet.GetPutIndex(), packet.size());
+            row.put(all);
+        }
+        EXPECT_TRUE(all.GetBoolNoDebug());
+        EXPECT_FALSE(all.GetBoolNoDebug());
+        EXPECT_EQ(all.GetUint8NoDebug(), 0xFE);
+        EXPECT_EQ(all.GetInt16NoDebug(), -2);
+        EXPECT_EQ(all.GetUint16NoDebug(), 0x1234);
+        EXPECT_EQ(all.GetInt32NoDebug(), -2);
+        EXPECT_EQ(all.GetUint32NoDebug(), 0x01020304u);
+        EXPECT_EQ(all.GetInt64NoDebug(), 0x0102030405060708LL);
+        EXPECT_EQ(all.GetFloatNoDebug(), 1.0f);
+        EXPECT_EQ(all.GetDoubleNoDebug(), -2.0);
+        char out[5] = {};
+        all.GetDataNoDebug(out, 5);
+        EXPECT_EQ(std::string(out, 5), std::string("xyz\0\0", 5));
+        EXPECT_EQ(all.GetGetIndex(), all.size());
+    }
+    Packet text;
+    text.PutInt16NoDebug(2);
+    text.PutDataNoDebug("ab", 2);
+    EXPECT_EQ(text.GetStringNoDebug(), "ab");
+    EXPECT_TRUE(texts().empty());
 }
 
-TEST_F(PackedData, HeaderByteCarriesDebugAndChecksumBits)
+// A peek reads the value at the get index without moving it; one byte short
+// of the value it reads 0, and logs nothing.
+TEST_F(PackedData, PeeksReadInPlaceAndZeroWhenShort)
 {
-    for (int bits = 0; bits < 4; ++bits) {
-        CPackedData writer;
-        writer.setDebug((bits & 1) != 0); writer.useMD5Checksum((bits & 2) != 0); writer.PutBool(false);
-        EXPECT_EQ(static_cast<uint8_t>(writer.readData()[0]), bits);
-        EXPECT_EQ(writer.size(), 1 + (bits & 1) + 1);
-
-        CPackedData reader(writer.readData(), writer.size());
-        EXPECT_FALSE(reader.isDebug());
-        EXPECT_FALSE(reader.GetBool());
-        EXPECT_EQ(reader.isDebug(), (bits & 1) != 0);
-        EXPECT_EQ(reader.hasMD5Checksum(), (bits & 2) != 0);
+    struct Row {
+        double (*peek)(const Packet &);
+        int width;
+        double value;  // of the bytes 0x81 0x82 ...
+    };
+    const Row rows[] = {
+        {[](const Packet &p) { return double(p.peekBool()); }, 1, 1},
+        {[](const Packet &p) { return double(p.peekUint8()); }, 1, 0x81},
+        {[](const Packet &p) { return double(p.peekInt8()); }, 1, -127},
+        {[](const Packet &p) { return double(p.peekInt16()); }, 2, -32127},
+        {[](const Packet &p) { return double(p.peekUint16()); }, 2, 0x8281},
+        {[](const Packet &p) { return double(p.peekInt32()); }, 4, -2071756159},
+        {[](const Packet &p) { return double(p.peekUint32()); }, 4, 0x84838281u},
+        {[](const Packet &p) { return double(p.peekInt64()); }, 8, double(int64_t(0x8887868584838281ULL))},
+        {[](const Packet &p) { return double(p.peekFloat()); }, 4, -3.09178009e-36f},
+        {[](const Packet &p) { return p.peekDouble(); }, 8, -1.4249914579614907e-267},
+    };
+    const uint8_t bytes[] = {0x00, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88};
+    for (const Row &row : rows) {
+        Packet whole(bytes, 1 + row.width), shortOne(bytes, row.width);
+        for (Packet *packet : {&whole, &shortOne})
+            packet->setGetIndex(1);
+        EXPECT_EQ(row.peek(whole), row.value) << row.width;
+        EXPECT_EQ(row.peek(shortOne), 0.0) << row.width;
+        EXPECT_EQ(whole.GetGetIndex(), 1);
+        EXPECT_EQ(shortOne.GetGetIndex(), 1);
     }
+    EXPECT_TRUE(texts().empty());
 }
 
 // ---- Strings and data blocks -------------------------------------------------
 
-TEST_F(PackedData, StringsEmptyNullEmbeddedZeroAndLongest)
+TEST_F(PackedData, StringsEmptyNullEmbeddedZeroLongestAndMalformed)
 {
     CPackedData packet;
     packet.PutString(""); packet.PutString(static_cast<const char *>(nullptr));
@@ -128,10 +205,7 @@ TEST_F(PackedData, StringsEmptyNullEmbeddedZeroAndLongest)
     std::string back;
     longest.GetString(back);
     EXPECT_EQ(back, text);
-}
 
-TEST_F(PackedData, MalformedStringLengthsAndBools)
-{
     // Negative length or longer than what remains: "", only the length consumed.
     for (Bytes bytes : {Bytes{0x00, 0xFF, 0xFF, 'a', 'b'}, Bytes{0x00, 0x05, 0x00, 'a', 'b'}}) {
         CPackedData packet(bytes.data(), static_cast<int>(bytes.size()));
@@ -150,7 +224,7 @@ TEST_F(PackedData, MalformedStringLengthsAndBools)
     EXPECT_FALSE(b.GetBool());
 }
 
-TEST_F(PackedData, DataBlocksCarryALengthInDebugModeOnly)
+TEST_F(PackedData, DataBlocksCarryALengthInDebugModeOnlyAndAreReadWhole)
 {
     const char block[] = {'x', 'y', 'z'};
     CPackedData normal, debug;
@@ -166,13 +240,11 @@ TEST_F(PackedData, DataBlocksCarryALengthInDebugModeOnly)
     EXPECT_EQ(std::string(out, 2), "xy");
     EXPECT_EQ(debug.GetGetIndex(), 8);
     EXPECT_FALSE(debug.getReadErrorFlag());
-}
 
-TEST_F(PackedData, ShortDataBlocksAreNotCopiedOrSkipped)
-{
+    // A block longer than what remains is neither copied nor skipped.
     const uint8_t bytes[] = {0x00, 'a', 'b', 'c'};
     CPackedData packet(bytes, sizeof(bytes));
-    char out[8] = {'-', '-', '-', '-'};
+    out[0] = '-';
     packet.GetData(out, 4);
     EXPECT_EQ(out[0], '-');
     EXPECT_EQ(packet.GetGetIndex(), 1);
@@ -243,84 +315,65 @@ TEST_F(PackedData, HostileIndicesNeverReachOutsideTheStorage)
 
 // ---- Tags, parse errors and the header ----------------------------------------
 
-TEST_F(PackedData, WrongTagIsLoggedDumpedOnceAndReadAnyway)
+// A wrong tag, a malformed header or a bad magic value is logged each time and
+// the packet dumped the first time; the value is read anyway. A tag is signed,
+// and 0 past the end.
+TEST_F(PackedData, ParseErrorsAreLoggedEachTimeAndDumpedOnce)
 {
-    CPackedData packet;
-    packet.setDebug(true); packet.PutUint8(5); packet.PutUint8(6);
-    EXPECT_EQ(packet.GetInt8(), 5);
-    EXPECT_TRUE(packet.getReadErrorFlag());
-    EXPECT_EQ(packet.GetInt8(), 6);
-    EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)",
-                           "CPackedData - 128 bytes avail; 5 bytes used; GetFrom 2; PutTo 5",
-                           "    3 (byte): 5",
-                           "    5 (byte): 6",
-                           "ERROR : Parse error reading packet at GetIndex=4 (Expected 63, got 62)",
-                       }));
-    EXPECT_EQ(lines()[0].severity, LogSev_Error);
-    EXPECT_EQ(lines()[0].channel, Log_Generic);
+    const struct {
+        Bytes bytes;
+        void (*read)(const CPackedData &);
+        Texts lines;
+    } rows[] = {
+        {{0x01, 'b', 5, 'b', 6},
+         [](const CPackedData &p) { EXPECT_EQ(p.GetInt8(), 5); EXPECT_EQ(p.GetInt8(), 6); },
+         {"ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)",
+          "CPackedData - 5 bytes avail; 5 bytes used; GetFrom 2; PutTo 0", "    3 (byte): 5", "    5 (byte): 6",
+          "ERROR : Parse error reading packet at GetIndex=4 (Expected 63, got 62)"}},
+        {{0x01, 0x90, 0x01},
+         [](const CPackedData &p) { EXPECT_TRUE(p.GetBool()); EXPECT_EQ(p.GetInt16(), 0); },
+         {"ERROR : Parse error reading packet at GetIndex=2 (Expected 61, got ffffff90)",
+          "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 2; PutTo 0",
+          "    2 (Unknown: -112): CPackedData is probably corrupt", "    3 (Unknown: 1): CPackedData is probably corrupt",
+          "ERROR : Parse error reading packet at GetIndex=4 (Expected 64, got 0)"}},
+        {{0x04, 0x09, 0x00},
+         [](const CPackedData &p) {
+             EXPECT_EQ(p.GetUint16(), 9);
+             EXPECT_FALSE(p.isDebug());
+             p.setGetIndex(0);
+             EXPECT_EQ(p.GetUint16(), 9);
+         },
+         {"ERROR : Malformed header in packet", "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 1; PutTo 0",
+          "ERROR : Malformed header in packet"}},
+        {{0x00, 0x03, 0x3C, 0x02, 0x3C},
+         [](const CPackedData &p) { EXPECT_FALSE(p.GetMagic()); EXPECT_TRUE(p.GetMagic()); EXPECT_FALSE(p.GetMagic()); },
+         {"ERROR : Magic error reading packet at GetIndex=3",
+          "CPackedData - 5 bytes avail; 5 bytes used; GetFrom 3; PutTo 0",
+          "ERROR : Magic error reading packet at GetIndex=7"}},
+    };
+    for (const auto &row : rows) {
+        clearLines();
+        CPackedData packet(row.bytes.data(), static_cast<int>(row.bytes.size()));
+        row.read(packet);
+        EXPECT_TRUE(packet.getReadErrorFlag());
+        EXPECT_EQ(texts(), row.lines);
+        EXPECT_EQ(lines()[0].severity, LogSev_Error);
+        EXPECT_EQ(lines()[0].channel, Log_Generic);
+    }
 
     // With generic info filtered the dump is silent, the error line is not.
     clearLines();
     logger().SetConditional(Log_Generic, LogSev_Warning);
-    packet.setGetIndex(0);
+    CPackedData packet(rows[0].bytes.data(), 5);
     EXPECT_EQ(packet.GetInt8(), 5);
     EXPECT_EQ(texts(), Texts{"ERROR : Parse error reading packet at GetIndex=2 (Expected 63, got 62)"});
-}
 
-TEST_F(PackedData, TagIsSignedAndZeroPastTheEnd)
-{
-    const uint8_t bytes[] = {0x01, 0x90, 0x01};
-    CPackedData packet(bytes, sizeof(bytes));
-    EXPECT_TRUE(packet.GetBool());
-    EXPECT_EQ(packet.GetInt16(), 0);
-    Texts errors;
-    for (const auto &text : texts())
-        if (text.rfind("ERROR", 0) == 0)
-            errors.push_back(text);
-    EXPECT_EQ(errors, (Texts{
-                          "ERROR : Parse error reading packet at GetIndex=2 (Expected 61, got ffffff90)",
-                          "ERROR : Parse error reading packet at GetIndex=4 (Expected 64, got 0)",
-                      }));
-}
-
-TEST_F(PackedData, MalformedHeaderIsLoggedEachTimeDumpedOnceAndReadInNormalMode)
-{
-    const uint8_t bytes[] = {0x04, 0x09, 0x00};
-    CPackedData packet(bytes, sizeof(bytes));
-    EXPECT_EQ(packet.GetUint16(), 9);
-    EXPECT_FALSE(packet.isDebug());
-    packet.setGetIndex(0);
-    EXPECT_EQ(packet.GetUint16(), 9);
-    EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Malformed header in packet",
-                           "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 1; PutTo 0",
-                           "ERROR : Malformed header in packet",
-                       }));
-
-    // The flags stay as they were.
+    // A malformed header leaves the flags as they were.
     const uint8_t tagged[] = {0xFF, 0x64, 0x09, 0x00};
     CPackedData debug(tagged, sizeof(tagged));
     debug.setDebug(true);
     EXPECT_EQ(debug.GetUint16(), 9);
     EXPECT_TRUE(debug.isDebug());
-}
-
-TEST_F(PackedData, MagicMismatchAndMissingMagic)
-{
-    const uint8_t wrong[] = {0x00, 0x03, 0x3C};
-    CPackedData packet(wrong, sizeof(wrong));
-    EXPECT_FALSE(packet.GetMagic());
-    CPackedData missing;
-    missing.PutUint8(1);
-    EXPECT_EQ(missing.GetUint8(), 1);
-    EXPECT_FALSE(missing.GetMagic());
-    EXPECT_EQ(texts(), (Texts{
-                           "ERROR : Magic error reading packet at GetIndex=3",
-                           "CPackedData - 3 bytes avail; 3 bytes used; GetFrom 3; PutTo 0",
-                           "ERROR : Magic error reading packet at GetIndex=4",
-                           "CPackedData - 128 bytes avail; 2 bytes used; GetFrom 4; PutTo 2",
-                       }));
 }
 
 TEST_F(PackedData, EmptyClearsTheFlagsAndKeepsTheStorage)
@@ -477,9 +530,8 @@ TEST_F(PackedData, CopyAndGetDataIntoAViewThatIsTooSmall)
     EXPECT_EQ(std::string(storage, 4), "keep");
     EXPECT_EQ(view.size(), 4);
     EXPECT_EQ(texts(), (Texts{
-                           "ERROR Network: Unable to expand packed data to 15 bytes in copy",
-                           "ERROR : CPackedData::GetData: Capacity too small",
-                       }));
+        "ERROR Network: Unable to expand packed data to 15 bytes in copy",
+        "ERROR : CPackedData::GetData: Capacity too small"}));
     EXPECT_EQ(lines()[1].severity, LogSev_Assert);
 
     // Large enough: written in place, the destination's indices kept.
@@ -535,24 +587,15 @@ TEST_F(PackedData, DumpDebugPacketItemByItemAndNormalPacketSummaryOnly)
     packet.dump();
     EXPECT_EQ(packet.GetGetIndex(), 7);
     CPackedData normal;
-    putExample(normal);
+    normal.PutUint16(7); normal.PutString("hi"); normal.PutBool(true);
     normal.dump();
     EXPECT_EQ(texts(), (Texts{
-                           "CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57",
-                           "    3 (bool): true",
-                           "    5 (byte): 200",
-                           "    7 (char): 65 (A)",
-                           "   10 (word): -3",
-                           "   15 (long): -70000",
-                           "   24 (int64): -5000000000",
-                           "   29 (float): 1.500000",
-                           "   34 (data): 3 bytes",
-                           "   44 (string): name",
-                           "   47 (magic): 3c02 (3c02 expected)",
-                           "   56 (double): 0.250000",
-                           "   57 (Unknown: 122): CPackedData is probably corrupt",
-                           "CPackedData - 128 bytes avail; 8 bytes used; GetFrom 0; PutTo 8",
-                       }));
+        "CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57", "    3 (bool): true",
+        "    5 (byte): 200", "    7 (char): 65 (A)", "   10 (word): -3", "   15 (long): -70000",
+        "   24 (int64): -5000000000", "   29 (float): 1.500000", "   34 (data): 3 bytes", "   44 (string): name",
+        "   47 (magic): 3c02 (3c02 expected)", "   56 (double): 0.250000",
+        "   57 (Unknown: 122): CPackedData is probably corrupt",
+        "CPackedData - 128 bytes avail; 8 bytes used; GetFrom 0; PutTo 8"}));
     EXPECT_EQ(lines()[0].severity, LogSev_Info);
 }
 
@@ -563,8 +606,136 @@ TEST_F(PackedData, DumpCorruptDataLengthAndTruncatedItems)
     packet.ReadHeader();
     packet.dump();
     EXPECT_EQ(texts(), (Texts{
-                           "CPackedData - 8 bytes avail; 8 bytes used; GetFrom 1; PutTo 0",
-                           "    6 (data): -5 too large. CPackedData is probably corrupt",
-                           "    9 (word): 0",
+        "CPackedData - 8 bytes avail; 8 bytes used; GetFrom 1; PutTo 0",
+        "    6 (data): -5 too large. CPackedData is probably corrupt", "    9 (word): 0"}));
+}
+
+// ---- The checksum ------------------------------------------------------------------
+
+TEST_F(PackedData, ChecksumDigestOfEverythingBeforeItGoesLast)
+{
+    CPackedData packet;
+    packet.useMD5Checksum(true);
+    packet.PutUint16(7);
+    ASSERT_TRUE(packet.GenerateMD5Checksum());
+    Bytes once = concat({0x02, 0x07, 0x00}, hex("c2115a6dcf40aca159a21b8edb7c951c"));
+    EXPECT_EQ(bytesOf(packet), once);
+    EXPECT_EQ(packet.GetPutIndex(), 19);
+
+    // A second digest covers the first.
+    ASSERT_TRUE(packet.GenerateMD5Checksum());
+    EXPECT_EQ(bytesOf(packet), concat(once, hex("f035c3cf27d1f9ef232280cd3a85ffeb")));
+
+    CPackedData debug;
+    debug.setDebug(true);
+    debug.useMD5Checksum(true);
+    debug.PutInt16(7);
+    ASSERT_TRUE(debug.GenerateMD5Checksum());
+    EXPECT_EQ(bytesOf(debug), concat({0x03, 0x64, 0x07, 0x00}, hex("efdb8a62e4334a99c4dee6e580049479")));
+    EXPECT_TRUE(texts().empty());
+}
+
+TEST_F(PackedData, ChecksumValidationOfAReceivedPacket)
+{
+    CPackedData writer;
+    writer.useMD5Checksum(true);
+    writer.PutString("payload");
+    writer.PutInt32(-1);
+    ASSERT_TRUE(writer.GenerateMD5Checksum());
+    Bytes bytes = bytesOf(writer);
+
+    CPackedData received(bytes.data(), static_cast<int>(bytes.size()));
+    // The flag is known only once the header has been read.
+    EXPECT_FALSE(received.ValidateMD5Checksum());
+    EXPECT_EQ(texts(), Texts{"ERROR : Called ValidateMD5Checksum() when hasMD5Checksum() = false"});
+    clearLines();
+
+    EXPECT_EQ(received.GetString(), "payload");
+    EXPECT_TRUE(received.ValidateMD5Checksum());
+    EXPECT_EQ(received.GetGetIndex(), 10);  // not moved
+    EXPECT_EQ(received.GetInt32(), -1);
+    EXPECT_EQ(received.GetGetIndex() + 16, received.size());
+
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] ^= 0x20;
+        EXPECT_EQ(received.ValidateMD5Checksum(), false) << "byte " << i;
+        bytes[i] ^= 0x20;
+    }
+    EXPECT_TRUE(received.ValidateMD5Checksum());
+    EXPECT_TRUE(texts().empty());  // a mismatch is not logged
+}
+
+TEST_F(PackedData, ChecksumTooSmallAndMissingFlag)
+{
+    Bytes sixteen(16, 0);
+    sixteen[0] = 0x02;
+    CPackedData small(sixteen.data(), 16);
+    small.ReadHeader();
+    EXPECT_FALSE(small.ValidateMD5Checksum());
+
+    Bytes headerOnly = concat({0x02}, hex("9e688c58a5487b8eaf69c9e1005ad0bf"));
+    CPackedData smallest(headerOnly.data(), static_cast<int>(headerOnly.size()));
+    smallest.ReadHeader();
+    EXPECT_TRUE(smallest.ValidateMD5Checksum());
+
+    CPackedData unflagged;
+    unflagged.PutUint8(1);
+    EXPECT_FALSE(unflagged.GenerateMD5Checksum());
+    EXPECT_EQ(unflagged.size(), 2);
+    EXPECT_EQ(texts(), (Texts{
+                           "ERROR : Called ValidateMD5Checksum() packet is too small (16 bytes) to contain a checksum",
+                           "ERROR : Called GenerateMD5Checksum() when hasMD5Checksum() = false",
                        }));
+    EXPECT_EQ(lines()[0].severity, LogSev_Assert);
+}
+
+// The last 16 bytes of raw bytes whose header has the checksum bit, else zeros
+// and one line; a negative length is an enormous unsigned size.
+TEST_F(PackedData, ChecksumGetPacketChecksumOfRawBytes)
+{
+    logger().SetConditional(Log_Network, LogSev_Detail);
+    const std::string none = "Network: GetPacketChecksum() - Packet has no checksum";
+    const struct {
+        uint8_t header;
+        bool null;
+        int length;
+        Texts lines;
+    } rows[] = {
+        {0x03, false, 17, {}},
+        {0x02, false, 16, {"ERROR Network: GetPacketChecksum() - packet is too small (16 bytes) to contain a checksum"}},
+        {0x03, false, -5, {"ERROR Network: GetPacketChecksum() - packet is too small (-5 bytes) to contain a checksum"}},
+        {0x00, false, 17, {none}},
+        {0x01, false, 17, {none}},
+        {0x03, true, 17, {"Network: GetPacketChecksum() - Empty packet"}},
+        {0x03, false, 0, {"Network: GetPacketChecksum() - Empty packet"}},
+        {0x07, false, 17,
+         {"ERROR : Malformed header in packet", "CPackedData - 17 bytes avail; 17 bytes used; GetFrom 1; PutTo 0", none}},
+    };
+    Bytes bytes(17);
+    for (size_t i = 1; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i + 1);
+    for (const auto &row : rows) {
+        clearLines();
+        bytes[0] = row.header;
+        char checksum[16];
+        std::memset(checksum, 0xAA, sizeof(checksum));
+        const bool found = row.lines.empty();
+        EXPECT_EQ(CPackedData::GetPacketChecksum(row.null ? nullptr : bytes.data(), row.length, checksum), found);
+        EXPECT_EQ(Bytes(checksum, checksum + 16), found ? Bytes(bytes.begin() + 1, bytes.end()) : Bytes(16, 0));
+        EXPECT_EQ(texts(), row.lines) << row.length;
+        if (row.lines.size() == 1 && row.lines[0].rfind("ERROR", 0) == 0) {
+            EXPECT_EQ(lines()[0].severity, LogSev_Assert);
+        }
+    }
+}
+
+TEST_F(PackedData, ChecksumGenerateNeverWritesOutsideTheStorage)
+{
+    CPackedData packet(8);
+    packet.useMD5Checksum(true);
+    packet.PutUint8(1);
+    packet.setPutIndex(100000);
+    EXPECT_FALSE(packet.GenerateMD5Checksum());
+    EXPECT_EQ(packet.size(), 2);
+    EXPECT_EQ(packet.Buffer::size(), 8u);
 }

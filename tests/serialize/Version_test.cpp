@@ -4,8 +4,10 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <SharedLib/platform/LastError.h>
 #include <SharedLib/serialize/PackedData.h>
 #include <SharedLib/serialize/Version.h>
 
@@ -14,56 +16,28 @@
 
 namespace {
 
-// Exposes the comparison for its value.
-class ComparableVersion : public Version {
-public:
-    using Version::Version;
-    int compareWith(Version other) const { return compare(other); }
-};
-
-TEST(VersionOrder, ComparesFieldByFieldMajorFirst)
+TEST(Version, OrderValidityAndIntegerForm)
 {
     EXPECT_GT(Version(1, 0, 0, 0), Version(0, 65535, 65535, 65535));
     EXPECT_LT(Version(1, 2, 3, 4), Version(1, 2, 5, 0));
-    EXPECT_EQ(ComparableVersion(1, 2, 3, 4).compareWith(Version(1, 2, 5, 0)), -2);
-    EXPECT_EQ(ComparableVersion(0, 65535, 0, 0).compareWith(Version(0, 1, 9, 9)), 65534);
-    EXPECT_EQ(ComparableVersion(7, 7, 7, 7).compareWith(Version(7, 7, 7, 7)), 0);
-
     Version a(3, 1, 4, 1), b(3, 1, 4, 2);
     EXPECT_TRUE(a < b && a <= b && a != b && !(a > b) && !(a >= b) && !(a == b));
     EXPECT_TRUE(a == Version(3, 1, 4, 1) && a <= a && a >= a && !(a < a));
-
-    Version c;
-    c.set(9, 8, 7, 6);
-    EXPECT_EQ(c.getMajor(), 9);
-    EXPECT_EQ(c.getMinor(), 8);
-    EXPECT_EQ(c.getMinor2(), 7);
-    EXPECT_EQ(c.getBuild(), 6);
-}
-
-TEST(VersionOrder, OnlyAllZeroIsInvalid)
-{
     EXPECT_FALSE(Version().isValid());
-    EXPECT_FALSE(Version(0, 0, 0, 0).isValid());
-    EXPECT_TRUE(Version(0, 0, 0, 1).isValid());
-    EXPECT_TRUE(Version(0, 0, 1, 0).isValid());
-    EXPECT_TRUE(Version(0, 1, 0, 0).isValid());
-    EXPECT_TRUE(Version(1, 0, 0, 0).isValid());
+    for (Version v : {Version(0, 0, 0, 1), Version(0, 0, 1, 0), Version(0, 1, 0, 0), Version(1, 0, 0, 0)})
+        EXPECT_TRUE(v.isValid());
+
+    // One signed byte per part, the high byte of each ignored, the sum wrapping at 32 bits.
+    const std::pair<Version, int> ints[] = {
+        {Version(1, 2, 3, 4), 0x01020304},      {Version(1, 2, 3, 200), 0x010202C8},
+        {Version(0x0101, 0x4402, 0xFF03, 0x1204), 0x01020304},
+        {Version(128, 128, 128, 128), 0x7F7F7F80}, {Version(255, 255, 255, 255), -0x01010101},
+    };
+    for (const auto &[version, value] : ints)
+        EXPECT_EQ(version.toInt(), value) << std::hex << value;
 }
 
-TEST(VersionToInt, OneSignedByteEach)
-{
-    EXPECT_EQ(Version(1, 2, 3, 4).toInt(), 0x01020304);
-    EXPECT_EQ(Version(1, 2, 3, 200).toInt(), 0x010202C8);
-    // The high byte of each field plays no part.
-    EXPECT_EQ(Version(0x0101, 0x4402, 0xFF03, 0x1204).toInt(), 0x01020304);
-    // All parts -128: the sum wraps at 32 bits.
-    EXPECT_EQ(Version(128, 128, 128, 128).toInt(), 0x7F7F7F80);
-    // -1 in every byte: -(2^24 + 2^16 + 2^8 + 1).
-    EXPECT_EQ(Version(255, 255, 255, 255).toInt(), -0x01010101);
-}
-
-TEST(VersionCurrent, IsTheBuiltVersion)
+TEST(Version, CurrentIsTheBuiltVersion)
 {
     EXPECT_EQ(Version(2, 12, 39, 0), Version::current());
     EXPECT_EQ(&Version::current(), &Version::current());
@@ -76,53 +50,39 @@ TEST(VersionCurrent, IsTheBuiltVersion)
 
 using VersionPackTest = LogCaptureTest;
 
-TEST_F(VersionPackTest, NormalModeIsEightLittleEndianBytesAfterTheHeader)
+// Golden bytes: four little-endian 16-bit parts after the header, tagged in debug mode.
+TEST_F(VersionPackTest, FourSixteenBitPartsTaggedInDebugMode)
 {
-    CPackedData message;
-    Version(1, 2, 3, 4).pack(message);
-    ASSERT_EQ(message.size(), 9);
-    EXPECT_EQ(std::string(message.readData(), 9), std::string("\0\x01\0\x02\0\x03\0\x04\0", 9));
-
-    CPackedData received(message.readData(), message.size());
-    Version read;
-    read.unpack(received);
-    EXPECT_EQ(read, Version(1, 2, 3, 4));
-    EXPECT_EQ(received.GetGetIndex(), 9);
+    const std::pair<bool, std::string> golden[] = {
+        {false, std::string("\0\xFF\xFF\0\x01\0\0\x40\x9C", 9)},
+        {true, std::string("\x01" "d\xFF\xFF" "d\0\x01" "d\0\0" "d\x40\x9C", 13)},
+    };
+    for (const auto &[debug, bytes] : golden) {
+        CPackedData message;
+        message.setDebug(debug);
+        Version(65535, 256, 0, 40000).pack(message);
+        EXPECT_EQ(std::string(message.readData(), static_cast<size_t>(message.size())), bytes);
+        CPackedData received(message.readData(), message.size());
+        Version read;
+        read.unpack(received);
+        EXPECT_EQ(read, Version(65535, 256, 0, 40000));
+        EXPECT_EQ(received.GetGetIndex(), received.size());
+        EXPECT_FALSE(received.getReadErrorFlag());
+    }
     EXPECT_TRUE(texts().empty());
-}
 
-TEST_F(VersionPackTest, DebugModeTagsEveryField)
-{
-    CPackedData message;
-    message.setDebug(true);
-    Version(65535, 256, 0, 40000).pack(message);
-    ASSERT_EQ(message.size(), 13);
-    EXPECT_EQ(std::string(message.readData(), 13), std::string("\x01" "d\xFF\xFF" "d\0\x01" "d\0\0" "d\x40\x9C", 13));
-
-    CPackedData received(message.readData(), message.size());
-    Version read;
-    read.unpack(received);
-    EXPECT_EQ(read, Version(65535, 256, 0, 40000));
-    EXPECT_FALSE(received.getReadErrorFlag());
-    EXPECT_TRUE(texts().empty());
-}
-
-TEST_F(VersionPackTest, ShortMessageReadsMissingFieldsAsZero)
-{
+    // Parts past the end read as 0.
     const char bytes[] = {0, 7, 0, 8};  // header, major, half of minor
     CPackedData received(bytes, 4);
     Version read(9, 9, 9, 9);
     read.unpack(received);
     EXPECT_EQ(read, Version(7, 0, 0, 0));
-}
 
-TEST_F(VersionPackTest, ReadOnlyMessageRefusesEachField)
-{
-    const char bytes[] = {0, 1, 0};
-    CPackedData view(bytes, 3);
+    // A read-only message refuses each part.
+    CPackedData view(bytes, 4);
     Version(1, 2, 3, 4).pack(view);
     EXPECT_EQ(texts().size(), 4u);
-    EXPECT_EQ(std::string(view.readData(), 3), std::string(bytes, 3));
+    EXPECT_EQ(std::string(view.readData(), 4), std::string(bytes, 4));
 }
 
 // A minimal image: DOS header, PE header, one .rsrc section at RVA 0x1000,
@@ -131,12 +91,14 @@ TEST_F(VersionPackTest, ReadOnlyMessageRefusesEachField)
 struct ImageOptions {
     bool pe32Plus = false;
     bool resources = true;
+    uint32_t resourcesSize = 0xB4;  // as the data directory gives it
     uint32_t type = 16;
     uint32_t fileMS = 0x00050006;
     uint32_t fileLS = 0x00070008;
     uint32_t productMS = 0x00090009;
     uint32_t productLS = 0x00090009;
     uint32_t signature = 0xFEEF04BD;
+    uint16_t infoLength = 92;  // VS_VERSIONINFO's own length
 };
 
 void put16(std::vector<uint8_t> &b, size_t at, uint32_t v)
@@ -169,7 +131,7 @@ std::vector<uint8_t> buildImage(const ImageOptions &o = {})
     uint32_t const rsrcSize = 0xB4;
     if (o.resources) {
         put32(b, directories + 16, 0x1000);
-        put32(b, directories + 20, rsrcSize);
+        put32(b, directories + 20, o.resourcesSize);
     }
     size_t const section = optional + optionalSize;
     std::memcpy(&b[section], ".rsrc", 5);
@@ -191,7 +153,7 @@ std::vector<uint8_t> buildImage(const ImageOptions &o = {})
     put32(b, r + 0x48, 0x1058);  // data entry: RVA, size
     put32(b, r + 0x48 + 4, 92);
     size_t const v = r + 0x58;  // VS_VERSIONINFO
-    put16(b, v, 92);
+    put16(b, v, o.infoLength);
     put16(b, v + 2, 52);
     const char key[] = "VS_VERSION_INFO";
     for (size_t i = 0; i < sizeof(key); ++i)
@@ -244,39 +206,33 @@ TEST_F(VersionFindTest, MissingFileLogsTheSystemsReasonAfterThePath)
               (std::vector<std::string>{"ERROR : " + path + ": The system cannot find the file specified.\r\n"}));
 }
 
+// One error line each, naming the file and the reason as Windows gives it.
 TEST_F(VersionFindTest, FilesWithoutVersionInformationGiveZeroAndOneLine)
 {
-    ImageOptions noResources;
+    ImageOptions noResources, emptyResources, iconsOnly, badSignature, shortInfo;
     noResources.resources = false;
-    ImageOptions iconsOnly;
+    emptyResources.resourcesSize = 0;
     iconsOnly.type = 3;
-    std::vector<uint8_t> const text = {'h', 'e', 'l', 'l', 'o', '\n'};
-    struct Case {
+    badSignature.signature = 0x12345678;
+    shortInfo.infoLength = 91;  // ends inside the fixed information
+    const struct {
         const char *name;
         std::vector<uint8_t> bytes;
-    } const cases[] = {
-        {"plain.dll", buildImage(noResources)},
-        {"icons.dll", buildImage(iconsOnly)},
-        {"notes.txt", text},
-        {"empty.exe", {}},
+        uint32_t code;  // the Windows error the line describes
+    } cases[] = {
+        {"plain.dll", buildImage(noResources), 1812},  // ERROR_RESOURCE_DATA_NOT_FOUND
+        {"empty.dll", buildImage(emptyResources), 1812},
+        {"icons.dll", buildImage(iconsOnly), 1813},    // ERROR_RESOURCE_TYPE_NOT_FOUND
+        {"notes.txt", {'h', 'e', 'l', 'l', 'o', '\n'}, 193},  // ERROR_BAD_EXE_FORMAT
+        {"empty.exe", {}, 193},
+        {"odd.exe", buildImage(badSignature), 13},  // ERROR_INVALID_DATA, without the path
+        {"short.exe", buildImage(shortInfo), 13},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         EXPECT_FALSE(findIn(c.name, c.bytes).isValid()) << c.name;
-        auto const lines = texts();
-        ASSERT_EQ(lines.size(), 1u) << c.name;
-        // The path is the line's prefix.
-        EXPECT_EQ(lines[0].rfind("ERROR : " + m_directory.windows(c.name) + ": ", 0), 0u) << lines[0];
+        const std::string where = c.code == 13 ? "Failed to get version info" : m_directory.windows(c.name);
+        EXPECT_EQ(texts(), std::vector<std::string>{"ERROR : " + where + ": " + platform::FormatSystemMessage(c.code)});
     }
-}
-
-TEST_F(VersionFindTest, VersionResourceWithoutFixedInformation)
-{
-    ImageOptions badSignature;
-    badSignature.signature = 0x12345678;
-    EXPECT_FALSE(findIn("odd.exe", buildImage(badSignature)).isValid());
-    auto const lines = texts();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("ERROR : Failed to get version info: ", 0), 0u) << lines[0];
 }
 
 TEST_F(VersionFindTest, EveryTruncationGivesZeroAndOneLine)
