@@ -346,7 +346,7 @@ TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendAndSteadyStateAllocatesNo
             int len = 0;
             queue.getFirstBundle(nullptr, &len);
             EXPECT_LE(len, 500);
-            queue.clearBytes(len < 300 ? len : 300);  // a socket taking part of a bundle
+            queue.clearBytes(len < 300 ? len : 300);  // a socket taking only some of a bundle
         }
         ASSERT_EQ(CBundleManager::getInstance()->getTotalBundleCount(), total);
     }
