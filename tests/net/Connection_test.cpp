@@ -1,146 +1,110 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/net/Connection.h>
+#include <SharedLib/net/Listener.h>
 #include <SharedLib/net/SocketHelpers.h>
-#include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/LastError.h>
 #include <SharedLib/platform/Socket.h>
 #include <SharedLib/platform/SocketEvents.h>
 #include <SharedLib/testing/TestSeams.h>
 
+#include "support/ConnectionPair.h"
 #include "support/LogCapture.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr uint32_t kLoopback = 0x7F000001;
-
-class RecordingHandler : public CMessageHandler {
-public:
-    void HandleMessage(CConnection *, const void *, uint32_t) override {}
-    void OnConnect(CConnection *, bool connected) override { ++(connected ? connects : losses); }
-    void OnError(CConnection *, Error, int) override {}
-    const char *GetHandlerName() const override { return "Zone"; }
-    int connects = 0;
-    int losses = 0;
-};
-
-// A plain listening socket the tests accept from by hand.
-struct RawListener {
-    RawListener()
-    {
-        socket = platform::CreateSocket(platform::SOCK_STREAM_);
-        SetSocketBlockingFlag(socket, false);
-        platform::BindSocket(socket, kLoopback, 0);
-        platform::ListenSocket(socket, 16);
-        platform::GetSocketName(socket, nullptr, &port);
-    }
-    ~RawListener() { platform::closesocket(socket); }
-    platform::SOCKET accept()
-    {
-        for (int i = 0; i < 200; ++i) {
-            platform::SOCKET s = platform::AcceptSocket(socket, nullptr, nullptr);
-            if (s != platform::INVALID_SOCKET) {
-                SetSocketBlockingFlag(s, false);
-                return s;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return platform::INVALID_SOCKET;
-    }
-    platform::SOCKET socket;
-    uint16_t port = 0;
-};
-
-// Calls step until done holds or two seconds pass.
-bool drive(std::function<void()> const &step, std::function<bool()> const &done)
-{
-    auto deadline = std::chrono::steady_clock::now() + 2s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        step();
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// The host loop's event path: wait on the event, then HandleEvent.
-void waitAndHandle(CConnection &conn)
-{
-    void *event = conn.GetEventHandle();
-    if (event != nullptr && platform::WaitForMultipleEvents(1, &event, 10) == platform::WAIT_OBJECT_0)
-        conn.HandleEvent();
-}
 
 class ConnectionTest : public LogCaptureTest {
 protected:
     RecordingHandler handler;
 };
 
-TEST_F(ConnectionTest, AnUnparsableAddressEndsInErrorWithoutASocket)
+TEST_F(ConnectionTest, UnusableAddressesAndStatesOnlyLog)
 {
+    logger().SetConditional(Log_Network, LogSev_Info);
     CConnection conn;
     conn.InitStream(std::string("not an endpoint"));
     EXPECT_EQ(conn.GetState(), CConnection::Error);
     EXPECT_EQ(conn.GetError(), 10049);
     EXPECT_EQ(conn.GetSocket(), platform::INVALID_SOCKET);
-    EXPECT_EQ(texts(), std::vector<std::string>{"ERROR Network: Unhandled to 0.0.0.0:0: ConvertAddressString failed "
-                                                "with error code 10049 in CConnection::InitStream"});
+    EXPECT_EQ(conn.GetLocalPort(), 0);
     bool processed = false;
     EXPECT_EQ(conn.Preprocess(&processed), nullptr);
     EXPECT_FALSE(processed);
+    conn.HandleEvent();
+    conn.OnConnect(true);
+    // Without a socket the event query itself fails, and says so.
+    EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "ERROR Network: Unhandled to 0.0.0.0:0: ConvertAddressString failed with error code 10049 "
+                           "in CConnection::InitStream",
+                           "ERROR Network: WSAEnumNetworkEvents() returned Err = WSAENOTSOCK (The descriptor is not a "
+                           "socket) ",
+                           "WARNING Network: Unhandled to 0.0.0.0:0: HandleEvent (0x0) called on a CConnection in "
+                           "Error state",
+                           "Network: Unhandled to 0.0.0.0:0: Unable to handle connect because there is no message "
+                           "handler."}));
 }
 
-TEST_F(ConnectionTest, ConnectsThroughTheEventPath)
+// Connects, reads one message and sees the peer close, driven either by the
+// host's event loop or by pulses alone.
+TEST_F(ConnectionTest, ConnectReadAndLossByEventsOrPulses)
 {
-    RawListener listener;
-    CConnection client;
-    client.SetMessageHandler(&handler);
-    client.InitStream("127.0.0.1:" + std::to_string(listener.port));
-    ASSERT_EQ(client.GetState(), CConnection::Connecting);
-    EXPECT_NE(client.GetLocalPort(), 0);
-    platform::SOCKET accepted = listener.accept();
-    ASSERT_NE(accepted, platform::INVALID_SOCKET);
-    EXPECT_TRUE(drive([&] { waitAndHandle(client); }, [&] { return client.GetState() == CConnection::Connected; }));
-    EXPECT_EQ(handler.connects, 1);
-    EXPECT_GT(client.getConnectTime(), 0);
-    EXPECT_EQ(client.GetRemoteAddress(), kLoopback);
-    EXPECT_EQ(client.GetIpAsString(), "127.0.0.1");
+    for (bool byEvents : {true, false}) {
+        SCOPED_TRACE(byEvents ? "events" : "pulses");
+        RecordingHandler seen;
+        auto step = [&](CConnection &conn) { byEvents ? WaitAndHandle(conn) : conn.Pulse(); };
+        RawListener listener;
+        CConnection client;
+        client.SetMessageHandler(&seen);
+        client.InitStream("127.0.0.1:" + std::to_string(listener.port()));
+        ASSERT_EQ(client.GetState(), CConnection::Connecting);
+        EXPECT_NE(client.GetLocalPort(), 0);
+        platform::SOCKET accepted = listener.accept();
+        if (!byEvents) {
+            // Delayed: only every third pulse works.
+            client.setDelay(3);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the connect has long completed
+            client.Pulse();
+            client.Pulse();
+            EXPECT_EQ(client.GetState(), CConnection::Connecting);
+            client.Pulse();
+            EXPECT_EQ(client.GetState(), CConnection::Connected);
+        }
+        ASSERT_TRUE(DriveUntil([&] { step(client); }, [&] { return client.GetState() == CConnection::Connected; }));
+        EXPECT_EQ(seen.connects, 1);
+        EXPECT_GT(client.getConnectTime(), 0);
+        EXPECT_EQ(client.GetIpAsString(), "127.0.0.1");
 
-    // The accepted side, adopted by a second connection.
-    CConnection server;
-    server.InitAccepted(accepted, kLoopback, 1234);
-    EXPECT_EQ(server.GetState(), CConnection::Connected);
-    bool processed = false;
-    EXPECT_EQ(server.Preprocess(&processed), server.GetEventHandle());
-    EXPECT_NE(server.GetEventHandle(), nullptr);
+        CConnection server;
+        server.InitAccepted(accepted, kLoopback, 1234);
+        EXPECT_EQ(server.GetState(), CConnection::Connected);
+        EXPECT_EQ(server.GetRemotePort(), 1234);
+        bool processed = false;
+        EXPECT_EQ(server.Preprocess(&processed), server.GetEventHandle());
+        EXPECT_FALSE(processed);  // no pass was left unfinished
+        EXPECT_NE(server.GetEventHandle(), nullptr);
+        server.SendMsg(4, "abcd");
+        server.WriteOutboundData();
+        ASSERT_TRUE(DriveUntil([&] { step(client); }, [&] { return seen.messages.size() == 1; }));
 
-    // Closing one end is seen by the other as a loss.
-    server.Cleanup();
-    EXPECT_TRUE(drive([&] { waitAndHandle(client); }, [&] { return client.GetState() == CConnection::Idle; }));
-    EXPECT_EQ(handler.losses, 1);
-}
-
-TEST_F(ConnectionTest, ConnectsThroughPulseAlone)
-{
-    RawListener listener;
-    CConnection client;
-    client.SetMessageHandler(&handler);
-    client.InitStream(kLoopback, listener.port);
-    platform::SOCKET accepted = listener.accept();
-    EXPECT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.GetState() == CConnection::Connected; }));
-    EXPECT_EQ(handler.connects, 1);
-    // A peer that closes is seen by the pulse's read.
-    platform::closesocket(accepted);
-    EXPECT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.GetState() == CConnection::Idle; }));
-    EXPECT_EQ(handler.losses, 1);
+        // Closing one end is a loss for the other, which keeps its statistics.
+        void *event = client.GetEventHandle();
+        server.Cleanup();
+        ASSERT_TRUE(DriveUntil([&] { step(client); }, [&] { return client.GetState() == CConnection::Idle; }));
+        EXPECT_EQ(seen.losses, 1);
+        EXPECT_EQ(client.getBytesReceived(), 6u);
+        EXPECT_EQ(client.getMessagesReceived(), 1u);
+        EXPECT_EQ(client.GetEventHandle(), nullptr);
+        EXPECT_FALSE(platform::WSACloseEvent(event));  // closed already
+    }
 }
 
 TEST_F(ConnectionTest, ARefusedConnectIsReportedOnce)
@@ -148,16 +112,17 @@ TEST_F(ConnectionTest, ARefusedConnectIsReportedOnce)
     uint16_t closedPort;
     {
         RawListener gone;
-        closedPort = gone.port;
+        closedPort = gone.port();
     }
     CConnection client;
     client.SetMessageHandler(&handler);
     client.InitStream(kLoopback, closedPort);
-    EXPECT_TRUE(drive([&] { waitAndHandle(client); }, [&] { return client.GetState() != CConnection::Connecting; }));
+    EXPECT_TRUE(
+        DriveUntil([&] { WaitAndHandle(client); }, [&] { return client.GetState() != CConnection::Connecting; }));
     EXPECT_EQ(client.GetState(), CConnection::Idle);
     for (int i = 0; i < 5; ++i) {
         client.Pulse();
-        waitAndHandle(client);
+        WaitAndHandle(client);
     }
     EXPECT_EQ(handler.losses, 1);
     EXPECT_EQ(handler.connects, 0);
@@ -167,106 +132,25 @@ TEST_F(ConnectionTest, ARefusedConnectIsReportedOnce)
     EXPECT_EQ(std::count(logged.begin(), logged.end(), refused), 1);
 }
 
-TEST_F(ConnectionTest, DelayedPulsesWorkEveryThirdCall)
-{
-    RawListener listener;
-    CConnection client;
-    client.SetMessageHandler(&handler);
-    client.setDelay(3);
-    client.InitStream(kLoopback, listener.port);
-    platform::SOCKET accepted = listener.accept();
-    std::this_thread::sleep_for(20ms);  // the connect has long completed
-    client.Pulse();
-    client.Pulse();
-    EXPECT_EQ(client.GetState(), CConnection::Connecting);
-    client.Pulse();
-    EXPECT_EQ(client.GetState(), CConnection::Connected);
-    platform::closesocket(accepted);
-}
-
-TEST_F(ConnectionTest, TheKeepAlivePingGoesOutOnThe1801stPulse)
-{
-    RawListener listener;
-    CConnection client;
-    client.SetMessageHandler(&handler);
-    client.InitStream(kLoopback, listener.port);
-    platform::SOCKET peer = listener.accept();
-    ASSERT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.GetState() == CConnection::Connected; }));
-    client.SetUpdateLag();
-    char bytes[16];
-    for (int i = 0; i < 1800; ++i)
-        client.Pulse();
-    std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(platform::recv(peer, bytes, sizeof bytes, 0), platform::SOCKET_ERROR);  // nothing yet
-    client.Pulse();  // the 1801st queues the request...
-    client.Pulse();  // ...and the next one writes it
-    std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(platform::recv(peer, bytes, sizeof bytes, 0), 2);
-    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xFF);
-    EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0xFF);
-    EXPECT_EQ(client.getBytesSent(), 0u);  // markers are not counted
-    // No second request while the first is unanswered.
-    for (int i = 0; i < 4000; ++i)
-        client.Pulse();
-    std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(platform::recv(peer, bytes, sizeof bytes, 0), platform::SOCKET_ERROR);
-    platform::closesocket(peer);
-}
-
-TEST_F(ConnectionTest, CleanupKeepsTheStatistics)
-{
-    RawListener listener;
-    CConnection client;
-    client.SetMessageHandler(&handler);
-    client.InitStream(kLoopback, listener.port);
-    platform::SOCKET peer = listener.accept();
-    ASSERT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.GetState() == CConnection::Connected; }));
-    platform::send(peer, "\x04\x00" "abcd", 6, 0);  // one framed message of 4 bytes
-    ASSERT_TRUE(drive([&] { client.Pulse(); }, [&] { return client.getBytesReceived() == 6; }));
-    EXPECT_EQ(client.getMessagesReceived(), 1u);
-    client.Cleanup();
-    EXPECT_EQ(client.GetState(), CConnection::Idle);
-    EXPECT_EQ(client.getBytesReceived(), 6u);
-    EXPECT_GT(client.getConnectTime(), 0);
-    EXPECT_EQ(client.GetMessageHandler(), &handler);
-    EXPECT_EQ(client.GetEventHandle(), nullptr);
-    platform::closesocket(peer);
-}
-
-TEST_F(ConnectionTest, EventsInIdleAndErrorAreOnlyLogged)
-{
-    logger().SetConditional(Log_Network, LogSev_Info);
-    CConnection conn;
-    conn.HandleEvent();
-    conn.InitStream(std::string(":7000"));
-    clearLines();
-    conn.HandleEvent();
-    // Without a socket the event query itself fails, and says so.
-    EXPECT_EQ(texts(), (std::vector<std::string>{
-                           "ERROR Network: WSAEnumNetworkEvents() returned Err = WSAENOTSOCK (The descriptor is not a "
-                           "socket) ",
-                           "WARNING Network: Unhandled to 0.0.0.0:0: HandleEvent (0x0) called on a CConnection in "
-                           "Error state"}));
-    conn.OnConnect(true);
-    EXPECT_EQ(texts().back(), "Network: Unhandled to 0.0.0.0:0: Unable to handle connect because there is no "
-                              "message handler.");
-}
-
 TEST(ConnectionAddresses, EndpointTexts)
 {
-    uint32_t ip = 0;
+    struct Case {
+        const char *text;
+        bool ok;
+        uint16_t port;
+    };
+    // Ports read like atoi and keep their low 16 bits.
+    for (Case c : {Case{"10.0.0.5:7000", true, 7000}, Case{"10.0.0.5: +7001x", true, 7001},
+                   Case{"10.0.0.5:-1", true, 65535}, Case{"10.0.0.5:abc", true, 0}, Case{"10.0.0.5:70000", true, 4464},
+                   Case{"10.0.0.5", false, 1}, Case{":7000", false, 1}, Case{"10.0.0.5:", false, 1}}) {
+        uint32_t ip = 0;
+        uint16_t port = 1;
+        EXPECT_EQ(CConnection::ConvertAddressString(c.text, &ip, &port), c.ok) << c.text;
+        EXPECT_EQ(port, c.port) << c.text;
+        EXPECT_EQ(ip, c.ok ? 0x0A000005u : 0u) << c.text;
+    }
+    uint32_t ip = 42;
     uint16_t port = 0;
-    EXPECT_TRUE(CConnection::ConvertAddressString("10.0.0.5:7000", &ip, &port));
-    EXPECT_EQ(ip, 0x0A000005u);
-    EXPECT_EQ(port, 7000);
-    EXPECT_FALSE(CConnection::ConvertAddressString("10.0.0.5", &ip, &port));
-    EXPECT_FALSE(CConnection::ConvertAddressString(":7000", &ip, &port));
-    EXPECT_FALSE(CConnection::ConvertAddressString("10.0.0.5:", &ip, &port));
-    EXPECT_TRUE(CConnection::ConvertAddressString("10.0.0.5:abc", &ip, &port));
-    EXPECT_EQ(port, 0);
-    EXPECT_TRUE(CConnection::ConvertAddressString("10.0.0.5:70000", &ip, &port));
-    EXPECT_EQ(port, 4464);
-    ip = 42;
     EXPECT_FALSE(CConnection::ConvertAddressString("no.such.host.invalid:99", &ip, &port));
     EXPECT_EQ(port, 99);  // written before the host is resolved
     EXPECT_EQ(ip, 42u);
@@ -281,9 +165,227 @@ TEST(ConnectionAddresses, OwnAddressOnASubnet)
     uint32_t addresses[3] = {9, 9, 9};
     CConnection::GetAllLocalIPAddresses(addresses, 3);
     EXPECT_EQ(addresses[0], 0xC0A80104u);
+    EXPECT_EQ(addresses[1], 0x0A010203u);
     EXPECT_EQ(addresses[2], 0u);
     platform::ReleaseHostAddresses();
     EXPECT_FALSE(SetSocketBlockingFlag(platform::INVALID_SOCKET - 3, false));
+}
+
+constexpr uint32_t kHostAddress = 0x0A000005;  // what this machine's name resolves to here
+
+class AcceptingHandler : public CListenHandler {
+public:
+    ~AcceptingHandler()
+    {
+        for (CConnection *connection : accepted)
+            delete connection;
+    }
+    void OnAccept(CListener *, CConnection *connection) override { accepted.push_back(connection); }
+    void OnListenError(CListener *listener, int error) override
+    {
+        errors.push_back(error);
+        countAtError = listener->GetAcceptedCount();
+    }
+    std::vector<CConnection *> accepted;
+    std::vector<int> errors;
+    uint32_t countAtError = 99;
+};
+
+// A platform socket listening on 127.0.0.1:port; invalid when the port is taken.
+platform::SOCKET occupy(uint16_t port)
+{
+    platform::SOCKET s = platform::CreateSocket(platform::SOCK_STREAM_);
+    if (platform::BindSocket(s, kLoopback, port) != 0 || platform::ListenSocket(s, 4) != 0) {
+        platform::closesocket(s);
+        return platform::INVALID_SOCKET;
+    }
+    return s;
+}
+
+uint16_t portOf(platform::SOCKET s)
+{
+    uint16_t port = 0;
+    platform::GetSocketName(s, nullptr, &port);
+    return port;
+}
+
+// A blocking client connected to 127.0.0.1:port; its local port in *localPort.
+platform::SOCKET connectClient(uint16_t port, uint16_t *localPort = nullptr)
+{
+    platform::SOCKET s = platform::CreateSocket(platform::SOCK_STREAM_);
+    EXPECT_EQ(0, platform::ConnectSocket(s, kLoopback, port));
+    if (localPort != nullptr)
+        *localPort = portOf(s);
+    return s;
+}
+
+class ListenerTest : public LogCaptureTest {
+protected:
+    void SetUp() override
+    {
+        LogCaptureTest::SetUp();
+        platform::PinHostAddresses({kHostAddress, kLoopback});
+    }
+    void TearDown() override
+    {
+        for (platform::SOCKET s : sockets)
+            platform::closesocket(s);
+        platform::ReleaseHostAddresses();
+        LogCaptureTest::TearDown();
+    }
+    platform::SOCKET keep(platform::SOCKET s)
+    {
+        sockets.push_back(s);
+        return s;
+    }
+    std::vector<platform::SOCKET> sockets;
+    AcceptingHandler handler;
+};
+
+// Two ports in use and a free one after them; 0 when none were found.
+uint16_t twoBusyPortsBeforeAFreeOne(std::vector<platform::SOCKET> &held)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        platform::SOCKET first = occupy(0);
+        uint16_t port = portOf(first);
+        platform::SOCKET second = port < 65000 ? occupy(static_cast<uint16_t>(port + 1)) : platform::INVALID_SOCKET;
+        platform::SOCKET third = second != platform::INVALID_SOCKET ? occupy(static_cast<uint16_t>(port + 2))
+                                                                    : platform::INVALID_SOCKET;
+        if (third != platform::INVALID_SOCKET) {
+            platform::closesocket(third);  // free, for the listener to land on
+            held.insert(held.end(), {first, second});
+            return port;
+        }
+        platform::closesocket(first);
+        if (second != platform::INVALID_SOCKET)
+            platform::closesocket(second);
+    }
+    return 0;
+}
+
+TEST_F(ListenerTest, PortsInUseFailOrAreSteppedOver)
+{
+    uint16_t base = twoBusyPortsBeforeAFreeOne(sockets);
+    ASSERT_NE(0, base);
+    CListener listener;
+    EXPECT_EQ(10048, listener.Init(&handler, kLoopback, base, false));
+    EXPECT_EQ(nullptr, listener.GetEventHandle());
+    listener.Pulse();
+    EXPECT_TRUE(handler.errors.empty());
+    EXPECT_EQ(texts(), std::vector<std::string>{"ERROR Network: Unable to bind socket on 127.0.0.1:" +
+                                                std::to_string(base) + " in CListener::Init: 10048"});
+    clearLines();
+    ASSERT_EQ(0, listener.Init(&handler, 0, base, true));
+    EXPECT_EQ(base + 2, listener.GetPort());
+    EXPECT_EQ(kHostAddress, listener.GetAddress());
+    EXPECT_TRUE(texts().empty());
+
+    // Stepping stops at the last port.
+    platform::SOCKET top = occupy(65535);
+    if (top == platform::INVALID_SOCKET)
+        GTEST_SKIP() << "port 65535 is taken";
+    keep(top);
+    EXPECT_EQ(10048, listener.Init(&handler, kLoopback, 65535, true));
+    EXPECT_EQ(texts(), std::vector<std::string>{"ERROR Network: Unable to bind socket on 127.0.0.1:65535 in "
+                                                "CListener::Init: 10048"});
+}
+
+TEST_F(ListenerTest, OneCallAcceptsEveryPendingConnection)
+{
+    CListener listener, unhandled;
+    ASSERT_EQ(0, listener.Init(&handler, kLoopback, 0, false));
+    ASSERT_EQ(0, unhandled.Init(nullptr, kLoopback, 0, false));
+    std::vector<uint16_t> clientPorts(3);
+    for (uint16_t &port : clientPorts)
+        keep(connectClient(listener.GetPort(), &port));
+    keep(connectClient(unhandled.GetPort()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    unhandled.HandleEvent();
+    EXPECT_EQ(0u, unhandled.GetAcceptedCount());
+
+    listener.HandleEvent();
+    EXPECT_EQ(3u, listener.GetAcceptedCount());
+    ASSERT_EQ(3u, handler.accepted.size());
+    std::vector<uint16_t> peerPorts;
+    for (CConnection *connection : handler.accepted) {
+        EXPECT_EQ(CConnection::Connected, connection->GetState());
+        EXPECT_EQ(kLoopback, connection->GetRemoteAddress());
+        EXPECT_NE(nullptr, connection->GetEventHandle());
+        peerPorts.push_back(connection->GetRemotePort());
+    }
+    std::sort(peerPorts.begin(), peerPorts.end());
+    std::sort(clientPorts.begin(), clientPorts.end());
+    EXPECT_EQ(clientPorts, peerPorts);
+
+    listener.Pulse();  // nothing left: would-block is not an error
+    EXPECT_EQ(3u, listener.GetAcceptedCount());
+    EXPECT_TRUE(handler.errors.empty());
+}
+
+TEST_F(ListenerTest, TheHostWaitsOnTheEventAndCleanupClosesThePort)
+{
+    CListener listener;
+    ASSERT_EQ(0, listener.Init(&handler, kLoopback, 0, false));
+    uint16_t port = listener.GetPort();
+    void *event = listener.GetEventHandle();
+    ASSERT_NE(nullptr, event);
+    EXPECT_EQ(platform::WAIT_TIMEOUT, platform::WaitForMultipleEvents(1, &event, 0));
+    for (uint32_t round = 1; round <= 2; ++round) {
+        keep(connectClient(port));
+        ASSERT_EQ(platform::WAIT_OBJECT_0, platform::WaitForMultipleEvents(1, &event, 2000));
+        listener.HandleEvent();
+        EXPECT_EQ(round, listener.GetAcceptedCount());
+        EXPECT_EQ(platform::WAIT_TIMEOUT, platform::WaitForMultipleEvents(1, &event, 0));
+    }
+
+    listener.Cleanup();
+    EXPECT_EQ(0u, listener.GetAcceptedCount());
+    EXPECT_EQ(nullptr, listener.GetEventHandle());
+    EXPECT_EQ(port, listener.GetPort());
+    EXPECT_EQ(kHostAddress, listener.GetAddress());
+    platform::SOCKET refused = keep(platform::CreateSocket(platform::SOCK_STREAM_));
+    EXPECT_NE(0, platform::ConnectSocket(refused, kLoopback, port));
+    EXPECT_EQ(10061u, platform::WSAGetLastError());
+    listener.Reset();  // closing twice is harmless
+
+    // The port opens again, and the destructor releases it.
+    {
+        CListener again;
+        ASSERT_EQ(0, again.Init(&handler, kLoopback, port, false));
+    }
+    platform::SOCKET rebound = occupy(port);
+    EXPECT_NE(platform::INVALID_SOCKET, rebound);
+    keep(rebound);
+}
+
+// Reaches the listening socket to make accept fail.
+class ExposedListener : public CListener {
+public:
+    unsigned int &socket() { return m_socket; }
+};
+
+TEST_F(ListenerTest, AnAcceptErrorClosesTheListenerBeforeTellingTheHandler)
+{
+    ExposedListener listener;
+    ASSERT_EQ(0, listener.Init(&handler, kLoopback, 0, false));
+    keep(listener.socket());
+    // accept on a socket that is not listening fails with WSAEINVAL.
+    listener.socket() = platform::CreateSocket(platform::SOCK_STREAM_);
+    listener.Pulse();
+    ASSERT_EQ(std::vector<int>{10022}, handler.errors);
+    EXPECT_EQ(0u, handler.countAtError);
+    EXPECT_EQ(platform::INVALID_SOCKET, listener.socket());
+    EXPECT_EQ(nullptr, listener.GetEventHandle());
+}
+
+TEST_F(ListenerTest, AHostNameWithoutAddressesFails)
+{
+    platform::PinHostAddresses({});
+    platform::SetLastError(0);
+    CListener listener;
+    EXPECT_EQ(11004, listener.Init(&handler, kLoopback, 0, false));
+    EXPECT_EQ(texts(), std::vector<std::string>{"ERROR Network: Invalid addr in CListener::Init: 11004"});
+    EXPECT_EQ(nullptr, listener.GetEventHandle());
 }
 
 }  // namespace

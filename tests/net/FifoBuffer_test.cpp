@@ -7,8 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <SharedLib/enums/Log.h>
 #include <SharedLib/net/BundleManager.h>
+#include <SharedLib/net/ConnFifoBuffer.h>
+#include <SharedLib/net/Connection.h>
 #include <SharedLib/net/FifoBuffer.h>
+
+#include "support/ConnectionPair.h"
+#include "support/LogCapture.h"
 
 namespace {
 
@@ -56,7 +62,7 @@ void append(CFifoBuffer &fifo, Bytes const &bytes) { fifo.append(bytes.data(), s
 
 }  // namespace
 
-TEST(BundleManager, ReusesFreeBundlesOfTheRequestedSizeOnly)
+TEST(BundleManager, ReusesFreeBundlesOfTheRequestedSizeAndClearFreesOnlyThose)
 {
     BufferBundle *a = pool().getBundle(48);
     ASSERT_NE(a, nullptr);
@@ -96,88 +102,21 @@ TEST(BundleManager, ReusesFreeBundlesOfTheRequestedSizeOnly)
     pool().deallocBundle(nullptr);
     EXPECT_EQ(pool().getTotalBundleCount(), total);
     EXPECT_EQ(pool().getFreeBundleCount(), free);
-}
 
-TEST(BundleManager, ClearReleasesOnlyFreeBundles)
-{
+    // Clearing the pool frees the free bundles only.
     CFifoBuffer held;
     held.setBundleSize(32);
-    Bytes bytes = pattern(100);
-    append(held, bytes);  // 4 bundles in use
-    pool().returnBundle(pool().getBundle(32));
-    ASSERT_GE(pool().getFreeBundleCount(), 1);
-
+    append(held, pattern(100));  // 4 bundles in use
+    ASSERT_GE(pool().getFreeBundleCount(), 2);
     int inUse = pool().getTotalBundleCount() - pool().getFreeBundleCount();
     pool().clear();
     EXPECT_EQ(pool().getFreeBundleCount(), 0);
     EXPECT_EQ(pool().getTotalBundleCount(), inUse);
-    EXPECT_EQ(drain(held), bytes);  // the FIFO's bundles were not touched
+    EXPECT_EQ(drain(held), pattern(100));  // the FIFO's bundles were not touched
     EXPECT_EQ(pool().getFreeBundleCount(), 4);
 }
 
-TEST(FifoBuffer, EmptyZeroLengthAndTheBundleBoundary)
-{
-    CFifoBuffer fifo;
-    fifo.setBundleSize(10000);
-    char const *data = reinterpret_cast<char const *>(1);
-    int len = -1;
-    fifo.getFirstBundle(&data, &len);
-    EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(len, 0);
-    fifo.append(data, 0);
-    fifo.clearBytes(5);
-    EXPECT_TRUE(fifo.isEmpty());
-    EXPECT_EQ(fifo.getBundleCount(), 0);
-    EXPECT_EQ(fifo.getByteCount(), 0);
-
-    Bytes bytes = pattern(10001);
-    fifo.append(bytes.data(), 10000);
-    EXPECT_EQ(fifo.getBundleCount(), 1);
-    fifo.append(bytes.data() + 10000, 1);
-    EXPECT_EQ(fifo.getBundleCount(), 2);
-    EXPECT_EQ(fifo.getByteCount(), 10001);
-    EXPECT_EQ(first(fifo), pattern(10000));  // the first bundle only
-    EXPECT_EQ(drain(fifo), bytes);
-}
-
-TEST(FifoBuffer, AppendAfterPartialConsumeFillsFirstBundleFromReadOffset)
-{
-    CFifoBuffer fifo;
-    fifo.setBundleSize(10000);
-    Bytes head = pattern(100), tail = pattern(20000, 100);
-    append(fifo, head);
-    fifo.clearBytes(30);
-    EXPECT_EQ(first(fifo).size(), 70u);
-
-    append(fifo, tail);
-    // The first bundle is full to its capacity: 30 consumed bytes stay unused.
-    EXPECT_EQ(first(fifo).size(), 9970u);
-    EXPECT_EQ(fifo.getBundleCount(), 3);  // 9970 + 10000 + 100
-    EXPECT_EQ(fifo.getByteCount(), 20070);
-    Bytes expected(head.begin() + 30, head.end());
-    expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_EQ(drain(fifo), expected);
-}
-
-TEST(FifoBuffer, ConsumingExactlyTheFirstBundleReturnsIt)
-{
-    CFifoBuffer fifo;
-    fifo.setBundleSize(10000);
-    append(fifo, pattern(15000));
-    fifo.clearBytes(400);  // first bundle now holds 9600 from offset 400
-    int free = pool().getFreeBundleCount();
-    fifo.clearBytes(9600);
-    EXPECT_EQ(pool().getFreeBundleCount(), free + 1);
-    EXPECT_EQ(fifo.getBundleCount(), 1);
-    EXPECT_EQ(first(fifo), pattern(5000, 10000));
-
-    // The survivor is read from its start, so it may now fill up to 10000.
-    append(fifo, pattern(5000, 15000));
-    EXPECT_EQ(fifo.getBundleCount(), 1);
-    EXPECT_EQ(first(fifo).size(), 10000u);
-}
-
-TEST(FifoBuffer, HostileArgumentsAreRefusedOrClamped)
+TEST(FifoBuffer, EmptyAndHostileArgumentsChangeNothing)
 {
     CFifoBuffer fifo;
     char small[4] = {1, 2, 3, 4};
@@ -187,68 +126,22 @@ TEST(FifoBuffer, HostileArgumentsAreRefusedOrClamped)
     fifo.setBundleSize(16);
     fifo.append(nullptr, 4);
     fifo.append(small, -1);
+    fifo.append(small, 0);
+    fifo.clearBytes(5);
+    char const *data = reinterpret_cast<char const *>(1);
+    int len = -1;
+    fifo.getFirstBundle(&data, &len);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(len, 0);
     EXPECT_TRUE(fifo.isEmpty());
-    EXPECT_EQ(fifo.getByteCount(), 0);
+    EXPECT_EQ(fifo.getBundleCount(), 0);
 
     fifo.append(small, 4);
     // Would pass 2^31 - 1 bytes: refused before a byte of `small` is read past its end.
     fifo.append(small, INT_MAX);
-    EXPECT_EQ(fifo.getByteCount(), 4);
-    EXPECT_EQ(fifo.getBundleCount(), 1);
     fifo.clearBytes(-5);
+    EXPECT_EQ(fifo.getByteCount(), 4);
     EXPECT_EQ(drain(fifo), Bytes(small, small + 4));
-
-    append(fifo, pattern(40));
-    int free = pool().getFreeBundleCount();
-    fifo.clearBytes(INT_MAX);  // more than held: everything, every bundle back
-    EXPECT_TRUE(fifo.isEmpty());
-    EXPECT_EQ(fifo.getByteCount(), 0);
-    EXPECT_EQ(pool().getFreeBundleCount(), free + 3);
-}
-
-TEST(FifoBuffer, ClearReturnsEveryBundle)
-{
-    CFifoBuffer fifo;
-    fifo.setBundleSize(100);
-    append(fifo, pattern(950));
-    fifo.clearBytes(50);
-    int free = pool().getFreeBundleCount();
-    int total = pool().getTotalBundleCount();
-    fifo.clear();
-    EXPECT_TRUE(fifo.isEmpty());
-    EXPECT_EQ(fifo.getByteCount(), 0);
-    EXPECT_EQ(fifo.getBundleCount(), 0);
-    EXPECT_EQ(pool().getFreeBundleCount(), free + 10);
-    EXPECT_EQ(pool().getTotalBundleCount(), total);
-
-    // Usable again, from offset 0.
-    append(fifo, pattern(100));
-    EXPECT_EQ(fifo.getBundleCount(), 1);
-    EXPECT_EQ(first(fifo).size(), 100u);
-}
-
-TEST(FifoBuffer, SteadyStateAllocatesNothing)
-{
-    CFifoBuffer a, b;
-    a.setBundleSize(256);
-    b.setBundleSize(1000);  // a second size shares the pool without churn
-    Bytes bytes = pattern(5000);
-    a.append(bytes.data(), 5000);
-    b.append(bytes.data(), 4000);
-    a.clear();
-    b.clear();
-
-    int total = pool().getTotalBundleCount();
-    int free = pool().getFreeBundleCount();
-    for (int round = 0; round < 50; ++round) {
-        a.append(bytes.data(), 5000);
-        b.append(bytes.data(), 4000);
-        ASSERT_EQ(pool().getTotalBundleCount(), total);
-        ASSERT_EQ(drain(a), bytes);
-        b.clearBytes(3999);
-        b.clearBytes(1);
-        ASSERT_EQ(pool().getFreeBundleCount(), free);
-    }
 }
 
 // Thousands of appends and consumes of every size, against a deque model.
@@ -262,6 +155,7 @@ TEST(FifoBuffer, MatchesDequeModel)
         std::mt19937 rng(1234u + static_cast<unsigned>(bundleSize));
         int next = 0;
         auto consumeModel = [&](size_t n) { model.erase(model.begin(), model.begin() + std::min(model.size(), n)); };
+        int othersInUse = pool().getTotalBundleCount() - pool().getFreeBundleCount();
 
         for (int op = 0; op < 4000; ++op) {
             unsigned kind = rng() % 8;
@@ -296,6 +190,8 @@ TEST(FifoBuffer, MatchesDequeModel)
 
             ASSERT_EQ(fifo.getByteCount(), static_cast<int>(model.size()));
             ASSERT_EQ(fifo.isEmpty(), model.empty());
+            // Every bundle let go of is back in the pool.
+            ASSERT_EQ(pool().getTotalBundleCount() - pool().getFreeBundleCount(), othersInUse + fifo.getBundleCount());
             if (model.empty())
                 continue;
             Bytes head = first(fifo);
@@ -337,16 +233,142 @@ TEST(FifoBuffer, AppendWholeQueuesBothPiecesOrNothing)
 
     // Dropping the tail returns the bundles it empties, from any read offset.
     fifo.clearBytes(5);
-    fifo.dropTail(30);
-    EXPECT_EQ(fifo.getByteCount(), 21);
+    fifo.dropTail(24);  // the kept bytes end exactly at the second bundle's end
+    EXPECT_EQ(fifo.getByteCount(), 27);
     EXPECT_EQ(fifo.getBundleCount(), 2);
     EXPECT_EQ(pool().getFreeBundleCount(), free + 2);
     Bytes start = pattern(10), tail = pattern(3, 50);
     Bytes expected(start.begin() + 5, start.end());
     expected.insert(expected.end(), head.begin(), head.end());
-    expected.insert(expected.end(), body.begin(), body.begin() + 10);
+    expected.insert(expected.end(), body.begin(), body.begin() + 16);
     fifo.setBundleSize(16);
     append(fifo, tail);
     expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(drain(fifo), expected);
+}
+
+namespace {
+
+// A connection's queue (address and port 0, handled by "Zone"); the tuning
+// values are back at their defaults after each test.
+class ConnFifoBufferTest : public LogCaptureTest {
+protected:
+    void SetUp() override
+    {
+        LogCaptureTest::SetUp();
+        conn.SetMessageHandler(&handler);
+        queue.setConn(&conn);
+    }
+    void TearDown() override
+    {
+        queue.clear();  // before the defaults are restored
+        CConnection::setOutBufferExpandSize(10000);
+        CConnection::setOutboundSizeWarning(80000);
+        LogCaptureTest::TearDown();
+    }
+
+    // Appends until the queue holds `bundles` bundles of the default size.
+    void growTo(int bundles)
+    {
+        while (queue.getBundleCount() < bundles)
+            append(queue, 10000);
+        ASSERT_EQ(queue.getBundleCount(), bundles);
+    }
+    static void append(CFifoBuffer &fifo, int bytes) { ::append(fifo, Bytes(static_cast<size_t>(bytes), 'q')); }
+    static std::string increased(int bytes, char const *name = "Zone")
+    {
+        return "WARNING Network: Outbound queue capacity increased to " + std::to_string(bytes) + " bytes on " +
+               name + " to 0.0.0.0:0";
+    }
+    static constexpr char const *kEmptied = "WARNING Network: Outbound queue capacity emptied on Zone to 0.0.0.0:0";
+
+    RecordingHandler handler;
+    CConnection conn;
+    CConnFifoBuffer queue;
+};
+
+using Lines = std::vector<std::string>;
+
+}  // namespace
+
+// The capacity is reported when it reaches the warning size and at every
+// doubling since the last report; emptying re-arms the first report.
+TEST_F(ConnFifoBufferTest, WarnsAtEachDoublingOfCapacityAndOnceWhenEmptied)
+{
+    struct Step {
+        int bundles;  // grown (or consumed) to this many bundles
+        Lines logged;
+    };
+    Step steps[] = {{7, {}},          {8, {increased(80000)}},   {15, {}},  {16, {increased(160000)}},
+                    {31, {}},         {32, {increased(320000)}}, {20, {}},  {63, {}},
+                    {64, {increased(640000)}}, {1, {}},          {0, {kEmptied}}, {7, {}},
+                    {8, {increased(80000)}}};
+    for (Step const &step : steps) {
+        clearLines();
+        if (step.bundles >= queue.getBundleCount())
+            growTo(step.bundles);
+        else
+            queue.clearBytes(queue.getByteCount() - (step.bundles == 0 ? 0 : 10000 * step.bundles - 1));
+        ASSERT_EQ(queue.getBundleCount(), step.bundles);
+        EXPECT_EQ(texts(), step.logged) << step.bundles;
+    }
+    EXPECT_EQ(lines().back().severity, LogSev_Warning);
+    EXPECT_EQ(lines().back().channel, Log_Network);
+    clearLines();
+    queue.clear();
+    EXPECT_EQ(texts(), Lines{kEmptied});
+
+    // Capacity, not bytes held, is measured.
+    clearLines();
+    CConnection::setOutboundSizeWarning(25000);
+    append(queue, 20001);  // 20001 bytes, 30000 capacity
+    EXPECT_EQ(texts(), Lines{increased(30000)});
+}
+
+TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendAndSteadyStateAllocatesNothing)
+{
+    CConnection::setOutBufferExpandSize(500);
+    EXPECT_EQ(queue.getBundleSize(), 0);
+    append(queue, 1);
+    CConnection::setOutBufferExpandSize(700);
+    append(queue, 1499);
+    EXPECT_EQ(queue.getBundleSize(), 500);
+    EXPECT_EQ(queue.getBundleCount(), 3);
+    queue.clear();
+
+    // Emptied, it keeps its size, and reuses what it gave back.
+    int total = CBundleManager::getInstance()->getTotalBundleCount();
+    for (int round = 0; round < 30; ++round) {
+        for (int i = 0; i < 10; ++i)
+            append(queue, 123);
+        EXPECT_EQ(queue.getBundleCount(), 3);
+        while (!queue.isEmpty()) {
+            int len = 0;
+            queue.getFirstBundle(nullptr, &len);
+            EXPECT_LE(len, 500);
+            queue.clearBytes(len < 300 ? len : 300);  // a socket taking only some of a bundle
+        }
+        ASSERT_EQ(CBundleManager::getInstance()->getTotalBundleCount(), total);
+    }
+}
+
+// Without a handler, or without a connection, the line names no handler.
+TEST_F(ConnFifoBufferTest, UnhandledQueuesAndDestructionWithoutALine)
+{
+    conn.SetMessageHandler(nullptr);
+    growTo(8);
+    CConnFifoBuffer orphan;
+    append(orphan, 80000);
+    EXPECT_EQ(texts(), (Lines{increased(80000, "Unhandled"), increased(80000, "Unhandled")}));
+    // Destroyed while warned: returned to the pool without a line.
+    int free = 0;
+    {
+        CConnFifoBuffer doomed;
+        doomed.setConn(&conn);
+        append(doomed, 80000);
+        clearLines();
+        free = CBundleManager::getInstance()->getFreeBundleCount();
+    }
+    EXPECT_TRUE(texts().empty());
+    EXPECT_EQ(CBundleManager::getInstance()->getFreeBundleCount(), free + 8);
 }

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <utility>
+
 #include <SharedLib/enums/Log.h>
 #include <SharedLib/net/Connection.h>
 #include <SharedLib/platform/Clock.h>
@@ -12,20 +18,6 @@
 
 namespace {
 
-std::string frame(std::string const &message)
-{
-    std::string bytes;
-    if (message.size() < 65533) {
-        bytes += static_cast<char>(message.size() & 0xFF);
-        bytes += static_cast<char>(message.size() >> 8);
-    } else {
-        uint32_t size = static_cast<uint32_t>(message.size());
-        bytes += "\xFD\xFF";
-        bytes.append(reinterpret_cast<const char *>(&size), 4);
-    }
-    return bytes + message;
-}
-
 std::string pattern(size_t size, char seed)
 {
     std::string text(size, '\0');
@@ -36,35 +28,31 @@ std::string pattern(size_t size, char seed)
 
 using StreamTest = LogCaptureTest;
 
+// One message of each frame form: short, empty, the longest short one, the
+// shortest long one, and a packet.
 TEST_F(StreamTest, ExactBytesOnTheWire)
 {
     RawPeerConnection link;
     ASSERT_EQ(link.client.GetState(), CConnection::Connected);
-    std::string ten = "0123456789";
-    link.client.SendMsg(10, ten.data());
-    EXPECT_EQ(link.client.getBytesSent(), 12u);
-    EXPECT_EQ(link.client.getMessagesSent(), 1u);
+    std::string shortest = pattern(65532, 'a'), longest = pattern(65533, 'b');
+    link.client.SendMsg(1, "x");
     link.client.SendMsg(0, "");
-    std::string shortest = pattern(65532, 'a');
-    std::string longest = pattern(65533, 'b');
     link.client.SendMsg(static_cast<uint32_t>(shortest.size()), shortest.data());
     link.client.SendMsg(static_cast<uint32_t>(longest.size()), longest.data());
-    std::string wire = link.peerReads();
-    std::string expected = std::string("\x0A\x00", 2) + ten + std::string("\x00\x00", 2) + "\xFC\xFF" + shortest +
-                           "\xFD\xFF" + std::string("\xFD\xFF\x00\x00", 4) + longest;
-    ASSERT_EQ(wire.size(), expected.size());
-    EXPECT_TRUE(wire == expected);
-    EXPECT_EQ(link.client.getBytesSent(), 12u + 2u + 65534u + 65539u);
-    EXPECT_EQ(link.client.getMessagesSent(), 4u);
-
-    // A packet goes out as its bytes up to size().
     CPackedData packet;
     packet.PutUint16(7);
     link.client.SendMsg(packet);
-    EXPECT_EQ(link.peerReads(), std::string("\x03\x00\x00\x07\x00", 5));
+    std::string wire = link.peerReads();
+    std::string expected = std::string("\x01\x00x", 3) + std::string("\x00\x00", 2) + "\xFC\xFF" + shortest +
+                           "\xFD\xFF" + std::string("\xFD\xFF\x00\x00", 4) + longest +
+                           std::string("\x03\x00\x00\x07\x00", 5);
+    ASSERT_EQ(wire.size(), expected.size());
+    EXPECT_TRUE(wire == expected);
+    EXPECT_EQ(link.client.getBytesSent(), 3u + 2u + 65534u + 65539u + 5u);
+    EXPECT_EQ(link.client.getMessagesSent(), 5u);
 }
 
-TEST_F(StreamTest, NothingIsQueuedOutsideAConnectedStream)
+TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
 {
     CConnection idle;
     idle.SendMsg(3, "abc");
@@ -74,7 +62,9 @@ TEST_F(StreamTest, NothingIsQueuedOutsideAConnectedStream)
 
     RawPeerConnection link;
     logger().SetConditional(Log_Network, LogSev_Info);
+    link.client.HandleMessage("direct", 6);
     link.client.IgnorePackets();
+    link.client.HandleMessage("ignored", 7);
     link.client.SendMsg(3, "abc");
     ASSERT_FALSE(texts().empty());
     EXPECT_EQ(texts().back(), "Network: Zone to 127.0.0.1:" + std::to_string(link.listener.port()) +
@@ -83,40 +73,51 @@ TEST_F(StreamTest, NothingIsQueuedOutsideAConnectedStream)
     link.client.FillBufferDangerous(3, "xyz");  // still queued
     EXPECT_EQ(link.peerReads(), "xyz");
     EXPECT_EQ(link.client.getBytesSent(), 3u);
+    link.client.SendMsg(3, "abc", 0x7F000001, 9);  // never a datagram into the stream
+    EXPECT_EQ(texts().back(), "ERROR Network: Unable to send DGram: 10045");
+
+    link.peerSends(Frame("one") + Frame("two"));
+    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.getMessagesReceived() == 2; }));
+    EXPECT_EQ(link.handler.messages, std::vector<std::string>{"direct"});
+    EXPECT_EQ(link.client.getBytesReceived(), 10u);
 }
 
-TEST_F(StreamTest, APingRequestIsAnsweredAndNotCounted)
+// With lag updates on, the 1801st pulse sends a ping request; the reply sets
+// the lag to half the round trip, capped at 500 ms.
+TEST_F(StreamTest, KeepAlivePingAndLag)
 {
     RawPeerConnection link;
-    link.peerSends("\xFF\xFF");
-    EXPECT_EQ(link.peerReads(), "\xFE\xFF");
-    EXPECT_EQ(link.client.getMessagesReceived(), 0u);
-    EXPECT_EQ(link.client.getBytesReceived(), 0u);
-    EXPECT_TRUE(link.handler.messages.empty());
-}
-
-TEST_F(StreamTest, LagIsHalfTheRoundTripCappedAt500)
-{
-    RawPeerConnection link;
+    auto pulsesThenRead = [&](int pulses) {
+        for (int i = 0; i < pulses; ++i)
+            link.client.Pulse();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        char bytes[16];
+        int n = platform::recv(link.peer, bytes, sizeof bytes, 0);
+        return n > 0 ? std::string(bytes, static_cast<size_t>(n)) : std::string();
+    };
     link.client.SetUpdateLag();
     platform::PinPerformanceCounter(1000000000);
-    for (int i = 0; i < 1801; ++i)
-        link.client.Pulse();
-    EXPECT_EQ(link.peerReads(), "\xFF\xFF");
+    EXPECT_EQ(pulsesThenRead(1800), "");
+    EXPECT_EQ(pulsesThenRead(2), "\xFF\xFF");  // the 1801st queues it, the next writes it
+    EXPECT_EQ(link.client.getBytesSent(), 0u);   // markers are not counted
+    EXPECT_EQ(pulsesThenRead(4000), "");         // none while the first is unanswered
     // The reply comes 12 seconds later: a lag of 6000 ms, logged, then capped.
     platform::PinPerformanceCounter(1000000000 + 12000 * static_cast<int64_t>(CConnection::s_timerFreq));
     link.peerSends("\xFE\xFF");
     DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.GetLag() != 0; });
     platform::ReleasePerformanceCounter();
     EXPECT_EQ(link.client.GetLag(), 500u);
+    EXPECT_EQ(link.client.getMessagesReceived(), 0u);
     ASSERT_FALSE(texts().empty());
     EXPECT_EQ(texts().back(), "WARNING Network: connection 127.0.0.1 has a ginormous lag of 6000");
+    EXPECT_EQ(pulsesThenRead(2), "\xFF\xFF");  // answered: the next one is due at once
 }
 
 TEST_F(StreamTest, FramesSplitAtEveryByteBoundaryArriveWhole)
 {
     RawPeerConnection link;
-    std::string stream = frame("first") + frame("") + frame(pattern(300, 'q')) + "\xFF\xFF" + frame("last");
+    std::string stream = Frame("first") + Frame("") + Frame(pattern(300, 'q')) + "\xFF\xFF" + Frame("last");
+    std::vector<std::string> expected{"first", "", pattern(300, 'q'), "last"};
     for (size_t cut = 1; cut < stream.size(); ++cut) {
         link.handler.messages.clear();
         link.peerSends(stream.substr(0, cut));
@@ -125,18 +126,24 @@ TEST_F(StreamTest, FramesSplitAtEveryByteBoundaryArriveWhole)
         link.peerSends(stream.substr(cut));
         ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 4; }))
             << "cut at " << cut;
-        EXPECT_EQ(link.handler.messages[0], "first");
-        EXPECT_EQ(link.handler.messages[1], "");
-        EXPECT_EQ(link.handler.messages[2], pattern(300, 'q'));
-        EXPECT_EQ(link.handler.messages[3], "last");
+        EXPECT_EQ(link.handler.messages, expected) << "cut at " << cut;
     }
-    link.peerReads();  // the ping replies
+    // Every ping request is answered; neither counts as a message.
+    std::string replies;
+    for (size_t cut = 1; cut < stream.size(); ++cut)
+        replies += "\xFE\xFF";
+    EXPECT_EQ(link.peerReads(), replies);
+    EXPECT_EQ(link.client.getMessagesReceived(), 4 * (stream.size() - 1));
+    EXPECT_EQ(link.client.getBytesReceived(), (stream.size() - 2) * (stream.size() - 1));
     EXPECT_EQ(link.client.GetState(), CConnection::Connected);
 }
 
-TEST_F(StreamTest, LongFramesGrowTheBufferToTheirSize)
+// The handler is asked about each frame's size first; a refused one drops
+// what is buffered and the connection goes on.
+TEST_F(StreamTest, LongFramesGrowTheBufferUnlessTheHandlerRefusesThem)
 {
     RawPeerConnection link;
+    EXPECT_TRUE(link.client.ResizeInboundBuffer(100));  // never shrinks
     EXPECT_EQ(link.client.GetInboundBufferSize(), 20000u);
     // Only the long-form marker so far: the frame is taken to be 65542 bytes.
     link.peerSends("\xFD\xFF");
@@ -144,28 +151,23 @@ TEST_F(StreamTest, LongFramesGrowTheBufferToTheirSize)
     EXPECT_EQ(link.handler.sizesAsked.front(), 65542u);
     EXPECT_GE(link.client.GetInboundBufferSize(), 65542u);
     std::string big = pattern(70000, 'z');
-    uint32_t size = 70000;
-    link.peerSends(std::string(reinterpret_cast<const char *>(&size), 4));
-    link.peerSends(big);
+    link.peerSends(Frame(big).substr(2));
     ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 1; }));
     EXPECT_EQ(link.client.GetInboundBufferSize(), 70006u);
     EXPECT_TRUE(link.handler.messages[0] == big);
     EXPECT_EQ(link.client.getBytesReceived(), 70006u);
-}
 
-TEST_F(StreamTest, ARefusedSizeDropsTheBufferAndTheConnectionGoesOn)
-{
-    RawPeerConnection link;
-    link.handler.sizeLimit = 1000;
     // A long-form header announcing 4 GiB: refused, nothing allocated.
+    link.handler.sizeLimit = 1000;
+    link.handler.sizesAsked.clear();
     link.peerSends(std::string("\xFD\xFF\xFF\xFF\xFF\xFF", 6) + pattern(100, 'x'));
     DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.sizesAsked.empty(); });
-    EXPECT_EQ(link.client.GetInboundBufferSize(), 20000u);
-    EXPECT_TRUE(link.handler.messages.empty());
+    EXPECT_EQ(link.handler.sizesAsked.front(), UINT32_MAX);
+    EXPECT_EQ(link.client.GetInboundBufferSize(), 70006u);
     link.client.Pulse();
-    link.peerSends(frame("after"));
-    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 1; }));
-    EXPECT_EQ(link.handler.messages[0], "after");
+    link.peerSends(Frame("after"));
+    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 2; }));
+    EXPECT_EQ(link.handler.messages[1], "after");
     EXPECT_EQ(link.client.GetState(), CConnection::Connected);
 }
 
@@ -174,15 +176,11 @@ TEST_F(StreamTest, ATimeBudgetDeliversOneMessagePerPass)
     RawPeerConnection link;
     link.client.setAllowedProcessingTime(0.0f);
     std::string stream;
-    for (int i = 0; i < 25; ++i) {
-        std::string name = "m";
-        name += std::to_string(i);
-        stream += frame(name);
-    }
+    for (int i = 0; i < 25; ++i)
+        stream += Frame("m" + std::to_string(i));
     link.peerSends(stream);
     DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.messages.empty(); });
-    size_t afterRead = link.handler.messages.size();
-    EXPECT_EQ(afterRead, 1u);
+    EXPECT_EQ(link.handler.messages.size(), 1u);
     // Preprocess resumes the unfinished pass each frame, one message at a time.
     bool processed = false;
     for (int i = 0; i < 30 && link.handler.messages.size() < 25; ++i)
@@ -196,16 +194,6 @@ TEST_F(StreamTest, ATimeBudgetDeliversOneMessagePerPass)
     });
     EXPECT_EQ(warnings, 2);  // at 10 and 20 cut-short passes
     EXPECT_EQ(link.client.getMaxReadEventsPerFrame(), 1u);
-}
-
-TEST_F(StreamTest, IgnoredPacketsAreConsumedAndCountedButNotDelivered)
-{
-    RawPeerConnection link;
-    link.client.IgnorePackets();
-    link.peerSends(frame("one") + frame("two"));
-    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.getMessagesReceived() == 2; }));
-    EXPECT_TRUE(link.handler.messages.empty());
-    EXPECT_EQ(link.client.getBytesReceived(), 10u);
 }
 
 TEST_F(StreamTest, APeerThatResetsMidFrameIsALossReportedOnce)
@@ -225,6 +213,7 @@ TEST_F(StreamTest, APeerThatResetsMidFrameIsALossReportedOnce)
     EXPECT_EQ(link.handler.losses, 1);
     EXPECT_EQ(link.client.GetState(), CConnection::Error);
     EXPECT_EQ(link.client.GetError(), 10054);
+    EXPECT_EQ(link.client.GetSocket(), platform::INVALID_SOCKET);
     EXPECT_TRUE(link.handler.messages.empty());
 }
 
@@ -237,24 +226,22 @@ public:
     void HandleMessage(CConnection *conn, const void *data, uint32_t size) override
     {
         RecordingHandler::HandleMessage(conn, data, size);
-        deleteIf(m_when == Message);
+        deleteIf(Message);
     }
     void OnConnect(CConnection *conn, bool connected) override
     {
         RecordingHandler::OnConnect(conn, connected);
-        deleteIf(m_when == (connected ? Established : Loss));
+        deleteIf(connected ? Established : Loss);
     }
     void OnError(CConnection *conn, Error code, int detail) override
     {
         RecordingHandler::OnError(conn, code, detail);
-        deleteIf(m_when == OutboundError);
+        deleteIf(OutboundError);
     }
-    void deleteIf(bool now)
+    void deleteIf(When when)
     {
-        if (now) {
-            delete victim;
-            victim = nullptr;
-        }
+        if (when == m_when)
+            delete std::exchange(victim, nullptr);
     }
     bool pulse()
     {
@@ -282,7 +269,7 @@ TEST_F(StreamTest, AHandlerMayDeleteItsConnectionInsideAnyCallback)
             ASSERT_TRUE(DriveUntil([&] { handler.pulse(); }, [&] { return handler.connects == 1; }));
         }
         if (when == DeletingHandler::Message)
-            platform::send(peer, (frame("a") + frame("b")).data(), 6, 0);
+            platform::send(peer, (Frame("a") + Frame("b")).data(), 6, 0);
         if (when == DeletingHandler::Loss)
             platform::closesocket(peer);
         if (when == DeletingHandler::OutboundError) {
@@ -303,31 +290,13 @@ TEST_F(StreamTest, AHandlerMayDeleteItsConnectionInsideAnyCallback)
     handler.victim->SetMessageHandler(&handler);
     handler.victim->InitDatagramListen(0);
     platform::SOCKET sender = platform::CreateSocket(platform::SOCK_DGRAM_);
-    std::string datagram = frame("x") + frame("y");
-    platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001,
-                     handler.victim->GetLocalPort());
-    platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001,
-                     handler.victim->GetLocalPort());
+    std::string datagram = Frame("x") + Frame("y");
+    for (int i = 0; i < 2; ++i)
+        platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001,
+                         handler.victim->GetLocalPort());
     EXPECT_TRUE(DriveUntil([] {}, [&] { return handler.pulse(); }));
     EXPECT_EQ(handler.messages, std::vector<std::string>{"x"});
     platform::closesocket(sender);
-}
-
-TEST_F(StreamTest, AHostDrivesTheReadPathItself)
-{
-    RawPeerConnection link;
-    link.handler.sizeLimit = 100;
-    EXPECT_TRUE(link.client.CheckMessageSize(100));
-    EXPECT_FALSE(link.client.CheckMessageSize(101));
-    link.client.HandleMessage("direct", 6);
-    link.peerSends(frame("one") + frame("two"));
-    ASSERT_TRUE(DriveUntil([&] { link.client.HandleStreamReadEvent(0); },
-                           [&] { return link.handler.messages.size() == 3; }));
-    link.client.ProcessInboundData();
-    EXPECT_EQ(link.handler.messages, (std::vector<std::string>{"direct", "one", "two"}));
-    link.client.SendMsg(2, "ok");
-    link.client.HandleWriteEvent(0);
-    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
 }
 
 // Moves the pinned performance counter: 0.6 ms in every size check, 1.5 ms
@@ -357,20 +326,184 @@ TEST_F(StreamTest, EachDeliveryTimesTheHandlerCallAlone)
     {
         RawPeerConnection link;
         link.client.SetMessageHandler(&moving);
-        link.peerSends(frame("a") + frame("b") + frame("c"));
+        link.peerSends(Frame("a") + Frame("b") + Frame("c"));
         ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return moving.messages.size() == 3; }));
         EXPECT_EQ(link.client.getProcessTime(), 3u);  // 1.5 ms each, cut to 1
+        EXPECT_EQ(link.client.getTotalReadTime(), 6u);  // the whole pass: 3 x (0.6 + 1.5) ms
+        link.client.resetTimers();
+        EXPECT_EQ(link.client.getProcessTime(), 0u);
+        EXPECT_EQ(link.client.getTotalReadTime(), 0u);
     }
     CConnection udp;
     udp.SetMessageHandler(&moving);
     udp.InitDatagramListen(0);
     platform::SOCKET sender = platform::CreateSocket(platform::SOCK_DGRAM_);
-    std::string datagram = frame("x") + frame("y") + frame("z");
+    std::string datagram = Frame("x") + Frame("y") + Frame("z");
     platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001, udp.GetLocalPort());
     EXPECT_TRUE(DriveUntil([&] { udp.Pulse(); }, [&] { return moving.messages.size() == 6; }));
     EXPECT_EQ(udp.getProcessTime(), 3u);
     platform::closesocket(sender);
     platform::ReleasePerformanceCounter();
+}
+
+// A peer that stops reading: the client's queue grows behind its socket
+// buffers until writes block.
+TEST_F(StreamTest, ABlockedPeerTimesOutAndLosesNothing)
+{
+    logger().SetConditional(Log_Network, LogSev_Info);
+    platform::PinWallClock(2000000000);
+    RawPeerConnection link;
+    // Small, but not below the loopback segment size, where the receiver
+    // would never open its window again.
+    link.client.SetSendBufferSize(65536);
+    int small = 131072;
+    platform::setsockopt(link.peer, platform::SOL_SOCKET_, platform::SO_RCVBUF_, &small, sizeof small);
+    std::string expected;
+    for (int i = 0; i < 4000; ++i) {
+        std::string message = std::to_string(i) + std::string(1000, '.');
+        link.client.SendMsg(static_cast<uint32_t>(message.size()), message.data());
+        expected += Frame(message);
+    }
+    for (int i = 0; i < 20; ++i)
+        link.client.WriteOutboundData();
+    ASSERT_GT(link.client.GetOutboundByteCount(), 0);
+    std::string peer = "Zone to 127.0.0.1:" + std::to_string(link.listener.port());
+    auto linesStarting = [&](std::string const &prefix) {
+        auto logged = texts();
+        return std::count_if(logged.begin(), logged.end(),
+                             [&](std::string const &line) { return line.rfind(prefix, 0) == 0; });
+    };
+    std::string blocked = "Network: " + peer + ": Write blocked. Start timeout 180 seconds. buffer size ";
+    EXPECT_EQ(linesStarting(blocked), 1);
+
+    platform::PinWallClock(2000000000 + 179);
+    link.client.WriteOutboundData();
+    EXPECT_TRUE(link.handler.errors.empty());
+    platform::PinWallClock(2000000000 + 180);
+    link.client.WriteOutboundData();
+    EXPECT_EQ(link.handler.errors.size(), 1u);
+    EXPECT_EQ(texts().back(),
+              "WARNING Network: " + peer +
+                  ": Timeout. Blocked writing. Waited 180 seconds. Wrote 0 bytes in that time.");
+    // The next would-block starts a new period: no second report at once.
+    link.client.WriteOutboundData();
+    EXPECT_EQ(link.handler.errors.size(), 1u);
+    // A queue over the size limit is reported at every attempt, and kept.
+    int queued = link.client.GetOutboundByteCount();
+    CConnection::setOutboundSizeLimit(queued - 1);
+    link.client.WriteOutboundData();
+    link.client.WriteOutboundData();
+    EXPECT_EQ(link.handler.errors, (std::vector<std::pair<Error, int>>{{Error_ConnectWriteTimeout, 180},
+                                                                        {Error_ConnectWriteQueueLimit, queued},
+                                                                        {Error_ConnectWriteQueueLimit, queued}}));
+    CConnection::setOutboundSizeLimit(8388608);
+
+    // The peer reads again: everything arrives, once, in order.
+    std::string wire = link.peerReads(2000);
+    EXPECT_EQ(wire.size(), expected.size());
+    EXPECT_TRUE(wire == expected);
+    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
+    // Every blocked period after the timed-out one ended when a write got through.
+    EXPECT_EQ(linesStarting("Network: End write-blocked timeout on " + peer + ". Buffer size "),
+              linesStarting(blocked) - 1);
+    platform::ReleaseWallClock();
+}
+
+// Random message sizes (0 to 200 KiB) and contents, the same on both ends.
+struct MessageSource {
+    std::string message()
+    {
+        std::string bytes(rng() % (200 * 1024 + 1), '\0');
+        for (char &byte : bytes)
+            byte = static_cast<char>(rng());
+        return bytes;
+    }
+    std::mt19937 rng{12345};
+};
+
+class CheckingHandler : public RecordingHandler {
+public:
+    void HandleMessage(CConnection *, const void *data, uint32_t size) override
+    {
+        if (std::string(static_cast<const char *>(data), size) != expected.message())
+            ++mismatches;
+        ++count;
+    }
+    MessageSource expected;
+    uint32_t count = 0;
+    uint32_t mismatches = 0;
+};
+
+// Socket buffers smaller than the largest messages, so sends are partial.
+TEST(WritePath, RandomMessagesArriveWholeAndInOrder)
+{
+    ConnectionPair pair;
+    CheckingHandler receiver;
+    pair.server.SetMessageHandler(&receiver);
+    pair.client.SetSendBufferSize(128 * 1024);
+    pair.server.SetRecvBufferSize(128 * 1024);
+    ASSERT_EQ(pair.client.GetState(), CConnection::Connected);
+    MessageSource source;
+    uint32_t sentCount = 0;
+    uint64_t sentBytes = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sentBytes < (16u << 20) || receiver.count < sentCount) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "stalled at " << receiver.count << " messages";
+        // Keep about a megabyte queued, as a busy server would.
+        while (sentBytes < (16u << 20) && pair.client.GetOutboundByteCount() < (1 << 20)) {
+            std::string message = source.message();
+            pair.client.SendMsg(static_cast<uint32_t>(message.size()), message.data());
+            sentBytes += message.size();
+            ++sentCount;
+        }
+        pair.pulseBoth();
+        ASSERT_EQ(pair.server.GetState(), CConnection::Connected);
+    }
+    EXPECT_EQ(receiver.mismatches, 0u);
+    EXPECT_EQ(pair.server.getMessagesReceived(), sentCount);
+    EXPECT_EQ(pair.server.getBytesReceived(), pair.client.getBytesSent());
+}
+
+using WritePathTest = LogCaptureTest;
+
+// Refusals, the large-write line and the flush of a connection in Error, on
+// one connection in that order.
+TEST_F(WritePathTest, RefusedMessagesLargeWritesAndTheFlushInError)
+{
+    logger().SetConditional(Log_Network, LogSev_Info);
+    // A queue that can never get a bundle refuses every message whole.
+    CConnection::setOutBufferExpandSize(0);
+    RawPeerConnection link;
+    clearLines();
+    link.client.SendMsg(10, "0123456789");
+    link.client.FillBufferDangerous(3, "raw");
+    CConnection::setOutBufferExpandSize(10000);
+    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
+    EXPECT_EQ(link.client.getBytesSent(), 0u);
+    EXPECT_EQ(link.client.getMessagesSent(), 0u);
+    std::string peer = "Network: Zone to 127.0.0.1:" + std::to_string(link.listener.port());
+    auto refused = [&](int bytes) {
+        return "ERROR " + peer + ": Unable to queue a message of " + std::to_string(bytes) + " bytes. Buffer size 0";
+    };
+    EXPECT_EQ(texts(), (std::vector<std::string>{refused(10), "Network: Queuing 3 bytes dangerously", refused(3)}));
+    EXPECT_EQ(link.handler.errors, (std::vector<std::pair<Error, int>>(2, {Error_ConnectWriteQueueLimit, 0})));
+
+    for (uint32_t size : {4998u, 4999u}) {  // frames of 5000 and 5001 bytes
+        clearLines();
+        link.client.SendMsg(size, std::string(size, 's').data());
+        link.client.WriteOutboundData();
+        EXPECT_EQ(texts(), size == 4998u ? std::vector<std::string>{}
+                                         : std::vector<std::string>{peer + ": Attempting write of 5001 bytes"});
+    }
+    EXPECT_EQ(link.peerReads().size(), 10001u);
+
+    link.client.SendMsg(3, "abc");
+    // An error recorded by the host closes nothing: the queue still goes out.
+    link.client.SetError(10054, "test", "test", false);
+    bool processed = false;
+    EXPECT_EQ(link.client.Preprocess(&processed), nullptr);
+    EXPECT_FALSE(processed);
+    EXPECT_EQ(link.peerReads(), std::string("\x03\x00" "abc", 5));  // pulses do nothing in Error
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include <SharedLib/net/SocketHelpers.h>
+#include <SharedLib/platform/SocketEvents.h>
 
 namespace {
 constexpr uint32_t kLoopback = 0x7F000001;
@@ -18,6 +19,23 @@ bool RecordingHandler::CheckMessageSize(uint32_t size)
 {
     sizesAsked.push_back(size);
     return size <= sizeLimit;
+}
+
+std::string Frame(std::string const &message)
+{
+    auto size = static_cast<uint32_t>(message.size());
+    if (size < 65533)
+        return std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8)} + message;
+    char header[6] = {'\xFD', '\xFF', static_cast<char>(size), static_cast<char>(size >> 8),
+                      static_cast<char>(size >> 16), static_cast<char>(size >> 24)};
+    return std::string(header, 6) + message;
+}
+
+void WaitAndHandle(CConnection &conn)
+{
+    void *event = conn.GetEventHandle();
+    if (event != nullptr && platform::WaitForMultipleEvents(1, &event, 10) == platform::WAIT_OBJECT_0)
+        conn.HandleEvent();
 }
 
 bool DriveUntil(std::function<void()> const &step, std::function<bool()> const &done, int timeoutMs)

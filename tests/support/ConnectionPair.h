@@ -29,6 +29,13 @@ private:
     const char *m_name;
 };
 
+// A message framed for the wire: a 16-bit little-endian length, or from
+// 65533 bytes on 0xFFFD and a 32-bit length.
+std::string Frame(std::string const &message);
+
+// The host loop's event path: a short wait on the event, then HandleEvent.
+void WaitAndHandle(CConnection &conn);
+
 // Calls step until done holds or the time is up.
 bool DriveUntil(std::function<void()> const &step, std::function<bool()> const &done, int timeoutMs = 3000);
 
