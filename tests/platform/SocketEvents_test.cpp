@@ -192,6 +192,7 @@ TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
         WSANETWORKEVENTS drained{};
         WSAEnumNetworkEvents(pairs.back()->server, pairs.back()->serverEvent, &drained);
         ASSERT_TRUE(set.Add(pairs.back()->serverEvent));
+        ASSERT_TRUE(set.Add(pairs.back()->serverEvent));  // a second time changes nothing
     }
     std::vector<WSAEVENT> signalled;
     set.Wait(20, signalled);
@@ -280,6 +281,17 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     EXPECT_EQ(GetLastError(), WSAENOPROTOOPT);
     closesocket(s);
     WSACloseEvent(event);
+
+    // Without an event the probe finds the refusal itself.
+    SOCKET probed = CreateSocket(SOCK_STREAM_);
+    ConnectSocket(probed, kLoopback, closedPort);
+    exception = false;
+    for (int i = 0; i < 100 && !exception; ++i)
+        if (ProbeConnect(probed, &writable, &exception) == 0)
+            platform::Sleep(10);
+    EXPECT_TRUE(exception);
+    EXPECT_FALSE(writable);
+    closesocket(probed);
 }
 
 TEST(Sockets, DatagramsKeepTheirBoundaries)
