@@ -31,6 +31,12 @@ TEST(DriveMap, WindowsPathsReachHostFilesWhateverTheirCase)
     // Forward slashes and a trailing separator survive.
     std::string mixed = temp.windows() + "/GAME\\data\\";
     EXPECT_EQ(platform::HostPath(mixed.c_str()), (temp.host() / "Game" / "Data").string() + "/");
+    // Looking up names without regard to case leaves no directory open.
+    auto const openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    auto const before = openFiles();
+    for (int i = 0; i < 200; ++i)
+        platform::HostPath(lowered.c_str());
+    EXPECT_LT(openFiles() - before, 50);
     EXPECT_EQ(platform::HostPath("relative\\name"), "relative/name");
     EXPECT_EQ(platform::HostPath("\\\\server\\share\\x"), "");
     EXPECT_EQ(platform::HostPath("q:\\unmapped"), "");
@@ -77,6 +83,12 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
     EXPECT_EQ(platform::MakeDirectory(temp.windows("a\\b").c_str()), -1);  // only the last component
     EXPECT_EQ(platform::MakeDirectory(temp.windows("a").c_str()), 0);
     EXPECT_EQ(platform::AccessPath(temp.windows("A").c_str(), platform::ACCESS_WRITE), 0);
+
+    // A drive that maps nowhere is a missing path for every call.
+    EXPECT_EQ(platform::OpenFile("q:\\x", flags, platform::S_IWRITE_), -1);
+    EXPECT_EQ(platform::RenamePath("q:\\x", third.c_str()), -1);
+    EXPECT_EQ(platform::AccessPath("q:\\x", platform::ACCESS_EXISTS), -1);
+    EXPECT_EQ(platform::MakeDirectory("q:\\x"), -1);
 }
 
 TEST(FileSystem, FindFilesMatchesWildcardsWithoutRegardToCase)
@@ -94,21 +106,16 @@ TEST(FileSystem, FindFilesMatchesWildcardsWithoutRegardToCase)
 TEST(FileSystem, TextStreamsWriteCarriageReturnLineFeed)
 {
     TempDirectory temp;
-    std::string textName = temp.windows("text.txt");
-    std::string binaryName = temp.windows("binary.bin");
-    int flags = platform::O_WRONLY_ | platform::O_CREAT_ | platform::O_APPEND_;
-    platform::FileStream *text =
-        platform::FileStream::Attach(platform::OpenFile(textName.c_str(), flags | platform::O_TEXT_, platform::S_IWRITE_), "a");
-    platform::FileStream *binary = platform::FileStream::Attach(
-        platform::OpenFile(binaryName.c_str(), flags | platform::O_BINARY_, platform::S_IWRITE_), "a");
-    ASSERT_NE(text, nullptr);
-    ASSERT_NE(binary, nullptr);
-    EXPECT_TRUE(text->Write("one\ntwo\r\n\n"));
-    EXPECT_TRUE(binary->Write("one\ntwo\n"));
-    delete text;
-    delete binary;
-    EXPECT_EQ(ReadHostFile(temp.host() / "text.txt"), "one\r\ntwo\r\r\n\r\n");
-    EXPECT_EQ(ReadHostFile(temp.host() / "binary.bin"), "one\ntwo\n");
+    for (auto [mode, expected] :
+         {std::pair{platform::O_TEXT_, "one\r\ntwo\r\r\n\r\n"}, {platform::O_BINARY_, "one\ntwo\r\n\n"}}) {
+        std::string const name = temp.windows(std::to_string(mode).c_str());
+        int const flags = platform::O_WRONLY_ | platform::O_CREAT_ | platform::O_APPEND_ | mode;
+        auto *stream = platform::FileStream::Attach(platform::OpenFile(name.c_str(), flags, platform::S_IWRITE_), "a");
+        ASSERT_NE(stream, nullptr);
+        EXPECT_TRUE(stream->Write("one\ntwo\r\n\n"));
+        delete stream;
+        EXPECT_EQ(ReadHostFile(temp.host() / std::to_string(mode)), expected);
+    }
 }
 
 TEST(FileSystem, WorkingDirectoryInTheWindowsView)
@@ -196,24 +203,39 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
 {
     TempDirectory temp;
     platform::SetPipeDirectory(temp.host().string());
-    EXPECT_EQ(platform::OpenNamedPipeForWriting("\\\\.\\pipe\\nobody"), nullptr);
-    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    std::string const prefix = "\\\\.\\pipe\\";
     EXPECT_EQ(platform::OpenNamedPipeForWriting("not a pipe name"), nullptr);
+    EXPECT_EQ(platform::OpenNamedPipeForWriting((prefix + std::string(200, 'x')).c_str()), nullptr);
+    EXPECT_EQ(platform::OpenNamedPipeForWriting(prefix.c_str()), nullptr);
+    uint32_t written = 7;
+    EXPECT_FALSE(platform::SetPipeMessageMode(nullptr));
+    EXPECT_FALSE(platform::WritePipe(nullptr, "x", 1, &written));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_HANDLE);
+    EXPECT_EQ(written, 0u);
+    platform::ClosePipe(nullptr);
 
-    platform::NamedPipeServer server("\\\\.\\pipe\\LogViewer");
-    ASSERT_TRUE(server.valid());
-    platform::PipeHandle pipe = platform::OpenNamedPipeForWriting("\\\\.\\PIPE\\LogViewer");
-    ASSERT_NE(pipe, nullptr);
-    EXPECT_TRUE(platform::SetPipeMessageMode(pipe));
-    uint32_t written = 0;
-    EXPECT_TRUE(platform::WritePipe(pipe, "first", 5, &written));
-    EXPECT_TRUE(platform::WritePipe(pipe, "second", 6, &written));
-    EXPECT_EQ(written, 6u);
     std::string message;
-    ASSERT_TRUE(server.ReadMessage(message, 2000));
-    EXPECT_EQ(message, "first");  // one write, one message
-    ASSERT_TRUE(server.ReadMessage(message, 2000));
-    EXPECT_EQ(message, "second");
+    platform::PipeHandle pipe;
+    {
+        platform::NamedPipeServer server("\\\\.\\pipe\\LogViewer");
+        ASSERT_TRUE(server.valid());
+        EXPECT_FALSE(server.ReadMessage(message, 10));  // nobody connected
+        // A pipe opens under its own name only.
+        EXPECT_EQ(platform::OpenNamedPipeForWriting((prefix + "nobody").c_str()), nullptr);
+        EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+        pipe = platform::OpenNamedPipeForWriting("\\\\.\\PIPE\\LogViewer");
+        ASSERT_NE(pipe, nullptr);
+        EXPECT_TRUE(platform::SetPipeMessageMode(pipe));
+        EXPECT_TRUE(platform::WritePipe(pipe, "first", 5, &written));
+        EXPECT_TRUE(platform::WritePipe(pipe, "second", 6, &written));
+        EXPECT_EQ(written, 6u);
+        ASSERT_TRUE(server.ReadMessage(message, 2000));
+        EXPECT_EQ(message, "first");  // one write, one message
+        ASSERT_TRUE(server.ReadMessage(message, 2000));
+        EXPECT_EQ(message, "second");
+        EXPECT_FALSE(server.ReadMessage(message, 10));
+    }
+    EXPECT_FALSE(platform::WritePipe(pipe, "late", 4, &written));  // the reader is gone
     platform::ClosePipe(pipe);
     platform::SetPipeDirectory("");
 }

@@ -86,7 +86,9 @@ TEST(SocketEvents, ReadIsLevelTriggeredAndRearmedByRecv)
     Pair pair;
     waitAndEnumerate(pair.server, pair.serverEvent);
     ASSERT_EQ(platform::send(pair.client, "0123456789", 10, 0), 10);
-    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent).lNetworkEvents, FD_READ);
+    WSANETWORKEVENTS const read = waitAndEnumerate(pair.server, pair.serverEvent);
+    EXPECT_EQ(read.lNetworkEvents, FD_READ);
+    EXPECT_EQ(read.iErrorCode[0], 0);
     // Not again until recv is called...
     EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
     char buffer[16];
@@ -114,15 +116,40 @@ TEST(SocketEvents, WriteIsRearmedOnlyAfterWouldBlock)
     EXPECT_EQ(GetLastError(), WSAEWOULDBLOCK);
     // The peer drains: space frees up and FD_WRITE comes once.
     std::vector<char> sink(1 << 20);
-    for (int i = 0; i < 200; ++i) {
-        platform::recv(pair.server, sink.data(), static_cast<int>(sink.size()), 0);
-        platform::Sleep(1);
-        WSANETWORKEVENTS events{};
-        WSAEnumNetworkEvents(pair.client, pair.clientEvent, &events);
-        if (events.lNetworkEvents & FD_WRITE)
+    for (int i = 0; i < 100; ++i) {
+        while (platform::recv(pair.server, sink.data(), static_cast<int>(sink.size()), 0) > 0) {
+        }
+        if (waitAndEnumerate(pair.client, pair.clientEvent, 100).lNetworkEvents & FD_WRITE)
             return;
     }
     ADD_FAILURE() << "FD_WRITE never came back";
+}
+
+TEST(SocketEvents, HandlesAreCheckedAndAResetOnlyClearsTheSignal)
+{
+    Pair pair;
+    waitAndEnumerate(pair.server, pair.serverEvent);
+    platform::send(pair.client, "x", 1, 0);
+    ASSERT_EQ(WaitForMultipleEvents(1, &pair.serverEvent, 1000), WAIT_OBJECT_0);
+    EXPECT_TRUE(WSAResetEvent(pair.serverEvent));
+    EXPECT_EQ(WaitForMultipleEvents(1, &pair.serverEvent, 20), WAIT_TIMEOUT);
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 0).lNetworkEvents, FD_READ);
+
+    WSAEVENT bogus = reinterpret_cast<WSAEVENT>(0x1234);
+    WSANETWORKEVENTS events{};
+    EXPECT_FALSE(WSAResetEvent(bogus));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(WSACloseEvent(bogus));
+    EXPECT_EQ(WSAEventSelect(INVALID_SOCKET - 5, pair.serverEvent, FD_READ), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(WSAEnumNetworkEvents(pair.server, pair.serverEvent, nullptr), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAEFAULT);
+    EXPECT_EQ(WSAEnumNetworkEvents(INVALID_SOCKET - 5, pair.serverEvent, &events), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAENOTSOCK);
+    // Deselected, the socket no longer signals its event.
+    EXPECT_EQ(WSAEventSelect(pair.server, pair.serverEvent, 0), 0);
+    platform::send(pair.client, "y", 1, 0);
+    EXPECT_EQ(WaitForMultipleEvents(1, &pair.serverEvent, 50), WAIT_TIMEOUT);
 }
 
 TEST(SocketEvents, GracefulCloseIsRecordedOnceAfterTheLastByte)
@@ -156,28 +183,6 @@ TEST(SocketEvents, ResetCarriesTheResetCode)
     EXPECT_EQ(events.iErrorCode[5], static_cast<int32_t>(WSAECONNRESET));
 }
 
-TEST(SocketEvents, RefusedConnectReportsItsCode)
-{
-    uint16_t closedPort;
-    {
-        Listener gone;
-        closedPort = gone.port;
-    }
-    SOCKET s = CreateSocket(SOCK_STREAM_);
-    WSAEVENT event = WSACreateEvent();
-    WSAEventSelect(s, event, FD_CONNECT | FD_CLOSE);
-    ConnectSocket(s, kLoopback, closedPort);
-    WSANETWORKEVENTS events = waitAndEnumerate(s, event);
-    EXPECT_EQ(events.lNetworkEvents, FD_CONNECT);
-    EXPECT_EQ(events.iErrorCode[4], static_cast<int32_t>(WSAECONNREFUSED));
-    bool writable = true, exception = false;
-    EXPECT_EQ(ProbeConnect(s, &writable, &exception), 1);
-    EXPECT_FALSE(writable);
-    EXPECT_TRUE(exception);
-    closesocket(s);
-    WSACloseEvent(event);
-}
-
 TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
 {
     // 100 pairs; ten of them get data.
@@ -188,6 +193,7 @@ TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
         WSANETWORKEVENTS drained{};
         WSAEnumNetworkEvents(pairs.back()->server, pairs.back()->serverEvent, &drained);
         ASSERT_TRUE(set.Add(pairs.back()->serverEvent));
+        ASSERT_TRUE(set.Add(pairs.back()->serverEvent));  // a second time changes nothing
     }
     std::vector<WSAEVENT> signalled;
     set.Wait(20, signalled);
@@ -214,21 +220,15 @@ TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
     }
     set.Wait(0, signalled);
     EXPECT_TRUE(signalled.empty());
-}
 
-TEST(SocketEvents, WaitForMultipleEventsGivesTheLowestSignalled)
-{
-    Pair first, second;
-    WSANETWORKEVENTS drained{};
-    WSAEnumNetworkEvents(first.server, first.serverEvent, &drained);
-    WSAEnumNetworkEvents(second.server, second.serverEvent, &drained);
-    WSAEVENT events[] = {first.serverEvent, second.serverEvent};
-    EXPECT_EQ(WaitForMultipleEvents(2, events, 10), WAIT_TIMEOUT);
-    platform::send(second.client, "x", 1, 0);
-    EXPECT_EQ(WaitForMultipleEvents(2, events, 1000), WAIT_OBJECT_0 + 1);
-    platform::send(first.client, "x", 1, 0);
+    // WaitForMultipleEvents gives the lowest signalled.
+    WSAEVENT two[] = {pairs[1]->serverEvent, pairs[2]->serverEvent};
+    EXPECT_EQ(WaitForMultipleEvents(2, two, 10), WAIT_TIMEOUT);
+    platform::send(pairs[2]->client, "x", 1, 0);
+    EXPECT_EQ(WaitForMultipleEvents(2, two, 1000), WAIT_OBJECT_0 + 1);
+    platform::send(pairs[1]->client, "x", 1, 0);
     platform::Sleep(10);
-    EXPECT_EQ(WaitForMultipleEvents(2, events, 1000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleEvents(2, two, 1000), WAIT_OBJECT_0);
     WSAEVENT bogus = reinterpret_cast<WSAEVENT>(0x1234);
     EXPECT_EQ(WaitForMultipleEvents(1, &bogus, 0), WAIT_FAILED);
 }
@@ -257,6 +257,42 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     EXPECT_NE(ResolveIPv4("no.such.host.invalid", &ip), 0);
     EXPECT_EQ(InetNtoa(0x7F000001), "127.0.0.1");
     EXPECT_EQ(InetNtoa(0xFFFFFFFF), "255.255.255.255");
+
+    // A refused connect reports its code.
+    uint16_t closedPort;
+    {
+        Listener gone;
+        closedPort = gone.port;
+    }
+    SOCKET s = CreateSocket(SOCK_STREAM_);
+    WSAEVENT event = WSACreateEvent();
+    WSAEventSelect(s, event, FD_CONNECT | FD_CLOSE);
+    ConnectSocket(s, kLoopback, closedPort);
+    WSANETWORKEVENTS events = waitAndEnumerate(s, event);
+    EXPECT_EQ(events.lNetworkEvents, FD_CONNECT);
+    EXPECT_EQ(events.iErrorCode[4], static_cast<int32_t>(WSAECONNREFUSED));
+    bool writable = true, exception = false;
+    EXPECT_EQ(ProbeConnect(s, &writable, &exception), 1);
+    EXPECT_FALSE(writable);
+    EXPECT_TRUE(exception);
+    int32_t error = -1;
+    int length = sizeof error;
+    EXPECT_EQ(platform::getsockopt(s, SOL_SOCKET_, SO_ERROR_, &error, &length), 0);
+    EXPECT_EQ(platform::getsockopt(s, SOL_SOCKET_, 0x7777, &error, &length), SOCKET_ERROR);
+    EXPECT_EQ(GetLastError(), WSAENOPROTOOPT);
+    closesocket(s);
+    WSACloseEvent(event);
+
+    // Without an event the probe finds the refusal itself.
+    SOCKET probed = CreateSocket(SOCK_STREAM_);
+    ConnectSocket(probed, kLoopback, closedPort);
+    exception = false;
+    for (int i = 0; i < 100 && !exception; ++i)
+        if (ProbeConnect(probed, &writable, &exception) == 0)
+            platform::Sleep(10);
+    EXPECT_TRUE(exception);
+    EXPECT_FALSE(writable);
+    closesocket(probed);
 }
 
 TEST(Sockets, DatagramsKeepTheirBoundaries)

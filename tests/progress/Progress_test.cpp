@@ -1,42 +1,39 @@
 #include <gtest/gtest.h>
 
+#include <iomanip>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include <SharedLib/progress/Progress.h>
 
 namespace {
 
-// Records every call; isOverrun follows setOverrun as a real window would.
+// Writes every call on one line; isOverrun follows setOverrun as a real
+// window would.
 class RecordingWindow : public CProgressWindow {
 public:
-    void start() override { calls.push_back("start"); }
-    void refresh() override { calls.push_back("refresh"); }
-    void setStatus(char const *text) override { calls.push_back(std::string("status ") + text); }
-    void setValue(float fraction) override
-    {
-        calls.push_back("value");
-        values.push_back(fraction);
-    }
+    void start() override { calls << "start\n"; }
+    void refresh() override { calls << "refresh\n"; }
+    void setStatus(char const *text) override { calls << "status " << text << "\n"; }
+    void setValue(float fraction) override { calls << "value " << std::setprecision(9) << fraction << "\n"; }
     void setOverrun(bool value) override
     {
-        calls.push_back(value ? "overrun on" : "overrun off");
+        calls << (value ? "overrun on\n" : "overrun off\n");
         overrun = value;
     }
     bool isOverrun() override { return overrun; }
-    void pulse() override { calls.push_back("pulse"); }
-    void finish() override { calls.push_back("finish"); }
+    void pulse() override { calls << "pulse\n"; }
+    void finish() override { calls << "finish\n"; }
 
-    int count(std::string const &name) const
+    // The calls since the last look.
+    std::string take()
     {
-        int n = 0;
-        for (auto const &call : calls)
-            n += call == name;
-        return n;
+        std::string const text = calls.str();
+        calls.str("");
+        return text;
     }
 
-    std::vector<std::string> calls;
-    std::vector<float> values;
+    std::ostringstream calls;
     bool overrun = false;
 };
 
@@ -53,103 +50,23 @@ TEST_F(ProgressTest, NestedProgressFillsTheShareOfTheLastBegin)
         CProgress outer;
         outer.begin(0.25f);
         outer.begin(0.25f);
-        ASSERT_EQ(window.values, (std::vector<float>{0.0f, 0.0f, 0.25f}));
+        EXPECT_EQ(window.take(), "start\nvalue 0\nvalue 0\nvalue 0.25\n");
         {
             CProgress inner;
-            EXPECT_EQ(window.values.back(), 0.25f);
             inner.setValue(0.5f);
-            EXPECT_EQ(window.values.back(), 0.375f);
             inner.setValue(1.0f);
-            EXPECT_EQ(window.values.back(), 0.5f);
+            inner.setValue(-3.0f);
+            inner.setValue(1.005f);  // complete, not overrun
             // Nested once more without a begin: the whole share of inner.
             CProgress innermost;
             innermost.setValue(0.5f);
-            EXPECT_EQ(window.values.back(), 0.375f);
         }
+        EXPECT_EQ(window.take(),
+                  "value 0.25\nvalue 0.375\nvalue 0.5\nvalue 0.25\nvalue 0.5\nvalue 0.25\nvalue 0.375\n");
         // The end of a nested progress does not move its parent.
         outer.begin(0.5f);
-        EXPECT_EQ(window.values.back(), 0.5f);
     }
-    EXPECT_EQ(window.count("start"), 1);
-    EXPECT_EQ(window.count("finish"), 1);
-    EXPECT_EQ(window.calls.front(), "start");
-    EXPECT_EQ(window.calls.back(), "finish");
-}
-
-TEST_F(ProgressTest, TheEleventhTenthOverrunsOnceThenOnlyPulses)
-{
-    CProgress progress;
-    for (int i = 0; i < 10; ++i)
-        progress.begin(0.1f);
-    EXPECT_EQ(window.count("overrun on"), 0);
-    EXPECT_EQ(window.count("pulse"), 0);
-    progress.begin(0.1f);
-    EXPECT_EQ(window.count("overrun on"), 1);
-    size_t const shown = window.values.size();
-    progress.begin(0.1f);
-    progress.setValue(0.5f);
-    EXPECT_EQ(window.count("pulse"), 2);
-    EXPECT_EQ(window.count("overrun on"), 1);
-    EXPECT_EQ(window.values.size(), shown);
-}
-
-TEST_F(ProgressTest, EndMarkIsOnePointZeroOneInSinglePrecision)
-{
-    CProgress outer;
-    outer.begin(0.5f);
-    outer.begin(0.5f);  // the share 0.5 .. 1
-    {
-        CProgress inner;
-        inner.setValue(1.005f);  // complete, not overrun
-        EXPECT_EQ(window.values.back(), 1.0f);
-        EXPECT_EQ(window.count("overrun on"), 0);
-        inner.setValue(-3.0f);
-        EXPECT_EQ(window.values.back(), 0.5f);
-        inner.setValue(1.0099999f);  // the float just below the mark
-        EXPECT_EQ(window.count("overrun on"), 0);
-        inner.setValue(1.01f);
-        EXPECT_EQ(window.count("overrun on"), 1);
-    }
-    // The overrun nested progress ended: the overrun is off again and the
-    // parent updates normally.
-    EXPECT_EQ(window.count("overrun off"), 1);
-    EXPECT_FALSE(window.overrun);
-    window.values.clear();
-    outer.setValue(0.5f);
-    EXPECT_EQ(window.values, (std::vector<float>{0.5f}));
-}
-
-TEST_F(ProgressTest, OverrunOfAnotherProgressIsNotClearedByANormalChild)
-{
-    CProgress outer;
-    for (int i = 0; i < 11; ++i)
-        outer.begin(0.1f);
-    ASSERT_TRUE(window.overrun);
-    {
-        CProgress inner;  // only pulses; it never reached the mark itself
-        EXPECT_EQ(window.calls.back(), "pulse");
-    }
-    EXPECT_EQ(window.count("overrun off"), 0);
-    EXPECT_TRUE(window.overrun);
-}
-
-TEST_F(ProgressTest, BeginToExactlyTheMarkOverruns)
-{
-    CProgress progress;
-    progress.begin(1.01f);
-    EXPECT_EQ(window.count("overrun on"), 1);
-    // The step that overruns shows nothing else.
-    EXPECT_EQ(window.values, (std::vector<float>{0.0f}));
-}
-
-TEST_F(ProgressTest, StatusIsFormattedAndBounded)
-{
-    CProgress progress;
-    progress.setStatus("step %d of %s", 3, "five");
-    EXPECT_EQ(window.calls.back(), "status step 3 of five");
-    std::string const longText(5000, 'x');
-    progress.setStatus("%s", longText.c_str());
-    EXPECT_EQ(window.calls.back(), "status " + std::string(1999, 'x'));
+    EXPECT_EQ(window.take(), "value 0.5\nfinish\n");
 }
 
 TEST_F(ProgressTest, AssignmentCopiesTheShares)
@@ -159,10 +76,51 @@ TEST_F(ProgressTest, AssignmentCopiesTheShares)
     outer.begin(0.25f);
     CProgress copy;  // nested: shares 0.5 .. 0.75
     copy = outer;    // now outer's base, scale, position and child share
+    window.take();
     copy.setValue(0.5f);
-    EXPECT_EQ(window.values.back(), 0.5f);
     copy.begin(0.25f);  // position 0.75 -> 1
-    EXPECT_EQ(window.values.back(), 0.75f);
+    EXPECT_EQ(window.take(), "value 0.5\nvalue 0.75\n");
+}
+
+TEST_F(ProgressTest, TheEndMarkOverrunsOnceThenOnlyPulsesUntilItsProgressEnds)
+{
+    {
+        CProgress exact;
+        exact.begin(1.01f);  // exactly the mark: nothing else is shown
+        exact.begin(0.1f);
+    }
+    EXPECT_EQ(window.take(), "start\nvalue 0\noverrun on\npulse\nfinish\n");
+    window.overrun = false;
+
+    CProgress outer;
+    for (int i = 0; i < 10; ++i)
+        outer.begin(0.1f);
+    EXPECT_EQ(window.take().find("overrun"), std::string::npos);
+    outer.begin(0.1f);  // the eleventh tenth
+    outer.begin(0.1f);
+    outer.setValue(0.5f);
+    EXPECT_EQ(window.take(), "overrun on\npulse\npulse\n");
+    {
+        CProgress inner;  // only pulses; it never reached the mark itself
+    }
+    EXPECT_EQ(window.take(), "pulse\n");  // the overrun of another stays on
+    window.overrun = false;
+    {
+        CProgress inner;
+        inner.setValue(1.0099999f);  // the float just below the mark
+        inner.setValue(1.01f);
+    }
+    EXPECT_EQ(window.take(), "value 0.900000095\nvalue 1.00000012\noverrun on\noverrun off\n");
+}
+
+TEST_F(ProgressTest, StatusIsFormattedAndBounded)
+{
+    CProgress progress;
+    window.take();
+    progress.setStatus("step %d of %s", 3, "five");
+    progress.setStatus(nullptr);
+    progress.setStatus("%s", std::string(5000, 'x').c_str());
+    EXPECT_EQ(window.take(), "status step 3 of five\nstatus " + std::string(1999, 'x') + "\n");
 }
 
 TEST(ProgressWithoutWindow, KeepsTheChainAndCallsNothing)
@@ -176,20 +134,17 @@ TEST(ProgressWithoutWindow, KeepsTheChainAndCallsNothing)
         {
             CProgress inner;
             inner.setStatus("x");
+            inner.setValue(0.5f);
             // A window that appears now sees the chain as built without one:
             // inner is nested, so its end calls no finish.
             CProgressWindow::g_pWindow = &window;
         }
-        EXPECT_EQ(window.count("finish"), 0);
         CProgressWindow::g_pWindow = nullptr;
-        // Without a window begin leaves the position where it was (0).
-        outer.begin(0.5f);
+        outer.begin(0.5f);  // without a window begin leaves the position where it was (0)
         CProgressWindow::g_pWindow = &window;
         outer.begin(0.5f);
-        EXPECT_EQ(window.values.back(), 0.0f);
     }
-    EXPECT_EQ(window.count("finish"), 1);
-    EXPECT_EQ(window.count("start"), 0);
+    EXPECT_EQ(window.take(), "value 0\nfinish\n");
     CProgressWindow::g_pWindow = nullptr;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/LogCapture.h"
@@ -27,41 +28,35 @@ std::unique_ptr<char[]> unterminated(std::string const &text)
 }
 
 constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
+constexpr int64_t kMinI64 = std::numeric_limits<int64_t>::min();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
-TEST(SignedReaders, ReadLikeTheRuntimeDecimalReader)
+TEST(SignedReaders, ReadLikeTheRuntimeDecimalReaderWithinTheCount)
 {
-    EXPECT_EQ(stringToInt64(" \t\n-42xyz"), -42);
-    EXPECT_EQ(stringToInt64("+7"), 7);
-    EXPECT_EQ(stringToInt64("- 5"), 0);
-    EXPECT_EQ(stringToInt64("abc"), 0);
-    EXPECT_EQ(stringToInt64(""), 0);
-    EXPECT_EQ(stringToInt64(nullptr), 0);
-    EXPECT_EQ(stringToInt64("-9223372036854775808"), std::numeric_limits<int64_t>::min());
-    // Beyond the 64-bit range the value wraps modulo 2^64.
-    EXPECT_EQ(stringToInt64("9223372036854775808"), std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(stringToInt64("18446744073709551617"), 1);
-}
-
-TEST(SignedReaders, NarrowByKeepingLowBits)
-{
+    struct Case {
+        char const *text;
+        int32_t count;  // -1: none
+        int64_t value;
+    };
+    // Beyond the 64-bit range the value wraps modulo 2^64; the terminator
+    // ends the text inside the count.
+    Case const cases[] = {{" \t\n-42xyz", -1, -42}, {"+7", -1, 7}, {"- 5", -1, 0}, {"abc", -1, 0}, {"", -1, 0},
+                          {nullptr, -1, 0}, {"-9223372036854775808", -1, kMinI64},
+                          {"9223372036854775808", -1, kMinI64}, {"18446744073709551617", -1, 1},
+                          {"12345", 0, 0}, {"12345", std::numeric_limits<int32_t>::min(), 0}, {"12\0" "99", 5, 12},
+                          {"77", std::numeric_limits<int32_t>::max(), 77}};
+    for (Case const &c : cases)
+        EXPECT_EQ(c.count == -1 ? stringToInt64(c.text) : stringToInt64(c.text, c.count), c.value) << c.count;
+    // Narrower readers keep the low bits.
     EXPECT_EQ(stringToInt8("300"), 44);
     EXPECT_EQ(stringToInt16("70000"), 4464);
     EXPECT_EQ(stringToInt32("4294967297"), 1);
     EXPECT_EQ(stringToInt8("-1"), -1);
     EXPECT_EQ(stringToInt32("-1"), -1);
     EXPECT_EQ(stringToInt16("70000", 5), 4464);
-}
-
-TEST(SignedReaders, CountLimitsTheText)
-{
     EXPECT_EQ(stringToInt32("12345", 3), 123);
-    EXPECT_EQ(stringToInt64("12345", 0), 0);
-    EXPECT_EQ(stringToInt64("12345", std::numeric_limits<int32_t>::min()), 0);
-    EXPECT_EQ(stringToInt64("12\0" "99", 5), 12);  // the terminator ends the text inside the count
-    EXPECT_EQ(stringToInt64("77", std::numeric_limits<int32_t>::max()), 77);
-
     auto record = unterminated("  12-0034567");
     EXPECT_EQ(stringToInt16(record.get(), 4), 12);
     EXPECT_EQ(stringToInt32(record.get() + 4, 4), -3);
@@ -69,76 +64,63 @@ TEST(SignedReaders, CountLimitsTheText)
     EXPECT_EQ(stringToInt64(record.get() + 11, 1), 7);
 }
 
-TEST(UnsignedReaders, LargestValueWithAndWithoutCount)
+TEST(UnsignedReaders, WithAndWithoutCount)
 {
+    struct Case {
+        char const *text;
+        int32_t count;
+        uint64_t value;
+    };
+    Case const cases[] = {
+        {"18446744073709551615", -1, kMaxU64}, {"18446744073709551615", 20, kMaxU64},
+        {"18446744073709551615", 16, 1844674407370955ULL}, {"18446744073709551615", 12, 184467440737ULL},
+        {"4294967296", -1, 4294967296ULL}, {"4294967296", 10, 4294967296ULL},
+        {"      000000000042", 18, 42u},  // leading blanks of a wide field fall in the leading part
+        {"   12345678901234567", -1, 12345678901234567ULL},
+        {"99999999999999999999", -1, 7766279631452241919ULL},  // all digits: modulo 2^64
+        // Up to fifteen characters are read whole, longer ones in two parts.
+        {"12345x789012345", -1, 12345u}, {"12345x7890123456", -1, 123457890123456ULL},
+        {"123", -2, 0u}, {nullptr, -1, 0u},
+    };
+    for (Case const &c : cases)
+        EXPECT_EQ(stringToUint64(c.text, c.count), c.value) << (c.text ? c.text : "null") << " " << c.count;
     EXPECT_EQ(stringToUint64("18446744073709551615"), kMaxU64);
-    EXPECT_EQ(stringToUint64("18446744073709551615", -1), kMaxU64);
-    EXPECT_EQ(stringToUint64("18446744073709551615", 20), kMaxU64);
     auto field = unterminated("18446744073709551615");
     EXPECT_EQ(stringToUint64(field.get(), 20), kMaxU64);
-    EXPECT_EQ(stringToUint64("4294967296"), 4294967296ULL);
-    EXPECT_EQ(stringToUint64("4294967296", 10), 4294967296ULL);
-}
-
-TEST(UnsignedReaders, SplitTenCharactersBeforeTheEnd)
-{
-    std::string const digits = "12345678909876543210";
-    for (size_t length = 15; length <= 20; ++length) {
-        std::string const text = digits.substr(0, length);
-        uint64_t const expected = std::stoull(text);
-        auto field = unterminated(text + "999");
-        EXPECT_EQ(stringToUint64(text.c_str()), expected) << text;
-        EXPECT_EQ(stringToUint64(field.get(), static_cast<int32_t>(length)), expected) << text;
-    }
-    // Leading blanks of a wide field fall in the leading part.
-    EXPECT_EQ(stringToUint64("      000000000042", 18), 42u);
-    EXPECT_EQ(stringToUint64("   12345678901234567"), 12345678901234567ULL);
-    // All digits: the value modulo 2^64.
-    EXPECT_EQ(stringToUint64("99999999999999999999"), 7766279631452241919ULL);
-}
-
-TEST(UnsignedReaders, CountAndNarrowing)
-{
-    EXPECT_EQ(stringToUint64("18446744073709551615", 16), 1844674407370955ULL);
-    EXPECT_EQ(stringToUint64("18446744073709551615", 12), 184467440737ULL);
     auto shortText = unterminated(std::string("12\0", 3));
     EXPECT_EQ(stringToUint64(shortText.get(), 20), 12u);  // not split past the terminator
-    EXPECT_EQ(stringToUint64("123", -2), 0u);
-    EXPECT_EQ(stringToUint64(nullptr, -1), 0u);
     EXPECT_EQ(stringToUint8("256"), 0);
     EXPECT_EQ(stringToUint16("65537"), 1);
     EXPECT_EQ(stringToUint32("18446744073709551615", -1), 0xFFFFFFFFu);
     EXPECT_EQ(stringToUint32("-1"), 0xFFFFFFFFu);
+
+    // Long texts are split ten characters before their end.
+    std::string const digits = "12345678909876543210";
+    for (size_t length = 15; length <= 20; ++length) {
+        std::string const text = digits.substr(0, length);
+        auto longField = unterminated(text + "999");
+        EXPECT_EQ(stringToUint64(text.c_str()), std::stoull(text)) << text;
+        EXPECT_EQ(stringToUint64(longField.get(), static_cast<int32_t>(length)), std::stoull(text)) << text;
+    }
 }
 
-TEST(FloatReader, ReadsDecimalText)
+TEST(FloatReader, ReadsDecimalTextWithinTheCount)
 {
-    EXPECT_EQ(stringToFloat("2.5abc"), 2.5);
-    EXPECT_EQ(stringToFloat("abc"), 0.0);
-    EXPECT_EQ(stringToFloat("  -1.5e3"), -1500.0);
-    EXPECT_EQ(stringToFloat("+.5"), 0.5);
-    EXPECT_EQ(stringToFloat("7."), 7.0);
-    EXPECT_EQ(stringToFloat("1e"), 1.0);
-    EXPECT_EQ(stringToFloat("."), 0.0);
-    EXPECT_EQ(stringToFloat("0x10"), 0.0);
-    EXPECT_EQ(stringToFloat(nullptr), 0.0);
+    struct Case {
+        char const *text;
+        double value;
+    };
+    Case const cases[] = {{"2.5abc", 2.5}, {"abc", 0.0}, {"  -1.5e3", -1500.0}, {"+.5", 0.5}, {"7.", 7.0},
+                          {"1e", 1.0}, {".", 0.0}, {"0x10", 0.0}, {nullptr, 0.0}, {"-Infinity", -kInf},
+                          // Out of range gives infinity or zero.
+                          {"1e400", kInf}, {"-1e400", -kInf}, {"0.0000000001e320", kInf}, {"100000e-330", 0.0},
+                          {"0e99999999999999999999", 0.0}};
+    for (Case const &c : cases)
+        EXPECT_EQ(stringToFloat(c.text), c.value) << (c.text ? c.text : "null");
     EXPECT_TRUE(std::signbit(stringToFloat("-0")));
-    EXPECT_EQ(stringToFloat("-Infinity"), -std::numeric_limits<double>::infinity());
-    EXPECT_TRUE(std::isnan(stringToFloat("nan")));
-}
-
-TEST(FloatReader, OutOfRangeGivesInfinityOrZero)
-{
-    EXPECT_EQ(stringToFloat("1e400"), std::numeric_limits<double>::infinity());
-    EXPECT_EQ(stringToFloat("-1e400"), -std::numeric_limits<double>::infinity());
-    EXPECT_EQ(stringToFloat("0.0000000001e320"), std::numeric_limits<double>::infinity());
-    EXPECT_EQ(stringToFloat("100000e-330"), 0.0);
     EXPECT_TRUE(std::signbit(stringToFloat("-1e-400")));
-    EXPECT_EQ(stringToFloat("0e99999999999999999999"), 0.0);
-}
+    EXPECT_TRUE(std::isnan(stringToFloat("nan")));
 
-TEST(FloatReader, CountLimitsTheText)
-{
     auto field = unterminated("3.14159e2");
     EXPECT_EQ(stringToFloat(field.get(), 4), 3.14);
     EXPECT_EQ(stringToFloat(field.get(), 8), 3.14159);  // "e" without digits is not an exponent
@@ -147,26 +129,19 @@ TEST(FloatReader, CountLimitsTheText)
     EXPECT_EQ(stringToFloat("2.5\0" "7", 5), 2.5);
 }
 
-TEST(Writers, IntegerText)
+TEST(Writers, TextOfNumbersReadsBackToTheSameValue)
 {
-    EXPECT_EQ(int64ToString(0), "0");
-    EXPECT_EQ(int64ToString(-1), "-1");
-    EXPECT_EQ(int64ToString(std::numeric_limits<int64_t>::min()), "-9223372036854775808");
-    EXPECT_EQ(int64ToString(std::numeric_limits<int64_t>::max()), "9223372036854775807");
-    EXPECT_EQ(uint64ToString(0), "0");
-    EXPECT_EQ(uint64ToString(kMaxU64), "18446744073709551615");
+    EXPECT_EQ(int64ToString(0) + " " + int64ToString(-1) + " " + int64ToString(kMinI64) + " " +
+                  int64ToString(std::numeric_limits<int64_t>::max()),
+              "0 -1 -9223372036854775808 9223372036854775807");
+    EXPECT_EQ(uint64ToString(0) + " " + uint64ToString(kMaxU64), "0 18446744073709551615");
     EXPECT_STREQ(boolToString(true), "true");
     EXPECT_STREQ(boolToString(false), "false");
-}
-
-TEST(Writers, FloatTextReadsBackToTheSameValue)
-{
     EXPECT_EQ(floatToString(2.5), "2.5");
     EXPECT_EQ(floatToString(100.0), "100");
     std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 0.1, 1.0 / 3, 3.141592653589793, 1e22, 1e-300,
                                   5e-324, std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
-                                  -123.456, 9007199254740993.0, std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity()};
+                                  -123.456, 9007199254740993.0, kInf, -kInf};
     std::mt19937_64 random(12345);
     for (int i = 0; i < 2000; ++i) {
         uint64_t const bits = random();
@@ -183,38 +158,29 @@ TEST(Writers, FloatTextReadsBackToTheSameValue)
     EXPECT_TRUE(std::isnan(stringToFloat(floatToString(std::nan("")).c_str())));
 }
 
-TEST(Trimming, OnlySpaceAndTabAreBlanks)
+TEST(Strings, TrimPathsExtensionsAndCase)
 {
+    // Only space and tab are blanks.
     EXPECT_EQ(strLTrim("   "), "   ");
     EXPECT_EQ(strRTrim("   "), "");
     EXPECT_EQ(strTrim("   "), "");
     EXPECT_EQ(strTrim("\tvalue\n"), "value\n");
     EXPECT_EQ(strTrim(" \t a b \t "), "a b");
     EXPECT_EQ(strRTrim(" x\r"), " x\r");
-}
 
-TEST(Paths, SeparatorsAndExtensions)
-{
     EXPECT_EQ(removePath("c:\\data\\map.pig"), "map.pig");
     EXPECT_EQ(removePath("c:\\data\\"), "");
     EXPECT_EQ(removePath("a/b\\c/d.txt"), "d.txt");
     EXPECT_EQ(removeExtension("map.tar.gz"), "map.tar");
     EXPECT_EQ(removeExtension("dir.old\\file"), "dir");
     EXPECT_EQ(removeExtension("file"), "file");
+    for (auto [before, after] : {std::pair{"map.pig", "map.bak"}, {"map", "map.bak"}, {"dir.old\\file", "dir.bak"}}) {
+        std::string name = before;
+        replaceExtension(name, "bak");
+        EXPECT_EQ(name, after);
+    }
 
-    std::string name = "map.pig";
-    replaceExtension(name, "bak");
-    EXPECT_EQ(name, "map.bak");
-    name = "map";
-    replaceExtension(name, "bak");
-    EXPECT_EQ(name, "map.bak");
-    name = "dir.old\\file";
-    replaceExtension(name, "x");
-    EXPECT_EQ(name, "dir.x");
-}
-
-TEST(Case, AsciiLettersOnly)
-{
+    // ASCII letters only.
     char text[] = "aZ09{@[`\xe9\xc9\x80\xff-mixedCASE";
     makeUpper(text);
     EXPECT_STREQ(text, "AZ09{@[`\xe9\xc9\x80\xff-MIXEDCASE");
@@ -222,6 +188,10 @@ TEST(Case, AsciiLettersOnly)
     EXPECT_STREQ(text, "az09{@[`\xe9\xc9\x80\xff-mixedcase");
     makeUpper(nullptr);
     makeLower(nullptr);
+
+    EXPECT_FALSE(Kest::Orv::isSet(nullptr));
+    EXPECT_FALSE(Kest::Orv::isSet(""));
+    EXPECT_TRUE(Kest::Orv::isSet(" "));
 }
 
 TEST(WideStrings, BytesAndUnits)
@@ -229,11 +199,9 @@ TEST(WideStrings, BytesAndUnits)
     std::u16string wide = u"stale contents";
     string2wstring(wide, "caf\xe9");
     EXPECT_EQ(wide, u"caf\u00e9");
-
     std::string narrow = "stale contents";
     wstring2string(narrow, u"a\u4e2db\u00e9\u0100");
     EXPECT_EQ(narrow, "a b\xe9 ");
-
     std::string all;
     for (int byte = 0; byte < 256; ++byte)
         all.push_back(static_cast<char>(byte));
@@ -244,30 +212,18 @@ TEST(WideStrings, BytesAndUnits)
     EXPECT_EQ(narrow, all);
 }
 
-TEST(IsSet, NullAndEmptyAreUnset)
-{
-    EXPECT_FALSE(Kest::Orv::isSet(nullptr));
-    EXPECT_FALSE(Kest::Orv::isSet(""));
-    EXPECT_TRUE(Kest::Orv::isSet(" "));
-}
-
 using DescribeLastError = LogCaptureTest;
 
-TEST_F(DescribeLastError, LogsTheSystemMessage)
+TEST_F(DescribeLastError, LogsTheSystemMessageUnlessSilenced)
 {
     platform::SetLastError(5);
     describeLastError("doing x");
-    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : doing x: Access is denied.\r\n"}));
+    platform::SetLastError(0xDEADu);  // a code without text
+    describeLastError("doing y");
+    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : doing x: Access is denied.\r\n", "ERROR : doing y: "}));
     EXPECT_EQ(lines().at(0).severity, LogSev_Error);
     EXPECT_EQ(lines().at(0).channel, Log_Generic);
-    EXPECT_EQ(platform::GetLastError(), 5u);
-}
-
-TEST_F(DescribeLastError, CodeWithoutTextAndSilencedChannel)
-{
-    platform::SetLastError(0xDEADu);
-    describeLastError("doing y");
-    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : doing y: "}));
+    EXPECT_EQ(platform::GetLastError(), 0xDEADu);
 
     clearLines();
     logger().SetConditional(Log_Generic, LogSev_Fatal);

@@ -19,34 +19,34 @@ protected:
     }
 };
 
+struct Rect {
+    int32_t left, top, right, bottom, onDesktop;
+};
+
 TEST_F(DesktopTest, DefaultScreenCountsAnOverlapOfOnePixel)
 {
     EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CXSCREEN), 1920);
     EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CYSCREEN), 1080);
-    EXPECT_EQ(onDesktop(-100, -100, 1, 1), 1);
-    EXPECT_EQ(onDesktop(1919, 1079, 3000, 3000), 1);
-    EXPECT_EQ(onDesktop(-300, 0, 0, 100), 0);  // right edge lies just outside
-    EXPECT_EQ(onDesktop(1920, 0, 2000, 100), 0);
-    EXPECT_EQ(onDesktop(0, 1080, 100, 1200), 0);
-    EXPECT_EQ(onDesktop(10, 10, 10, 20), 0);  // empty
-    EXPECT_EQ(onDesktop(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX), 1);
+    // The right edge lies just outside; an empty rectangle is nowhere.
+    for (Rect r : {Rect{-100, -100, 1, 1, 1}, {1919, 1079, 3000, 3000, 1}, {-300, 0, 0, 100, 0},
+                   {1920, 0, 2000, 100, 0}, {0, 1080, 100, 1200, 0}, {10, 10, 10, 20, 0},
+                   {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 1}})
+        EXPECT_EQ(onDesktop(r.left, r.top, r.right, r.bottom), r.onDesktop) << r.left << "," << r.top;
     EXPECT_EQ(rectIsOnDesktop(nullptr), 0);
 }
 
 TEST_F(DesktopTest, SecondMonitorCountsOnlyWithTheMonitorFunctions)
 {
     platform::SetDisplayMonitors({{0, 0, 1280, 720, true}, {-1024, 0, 0, 768, false}});
-    EXPECT_EQ(onDesktop(-500, 100, -400, 200), 1);
-    EXPECT_EQ(onDesktop(-2000, 0, -1024, 100), 0);
-    EXPECT_EQ(onDesktop(-500, 768, -400, 800), 0);  // below the second, left of the primary
-    EXPECT_EQ(onDesktop(1279, 719, 1400, 800), 1);
-
+    // Below the second monitor is left of the primary.
+    for (Rect r : {Rect{-500, 100, -400, 200, 1}, {-2000, 0, -1024, 100, 0}, {-500, 768, -400, 800, 0},
+                   {1279, 719, 1400, 800, 1}})
+        EXPECT_EQ(onDesktop(r.left, r.top, r.right, r.bottom), r.onDesktop) << r.left << "," << r.top;
     // Without them only the primary screen's area counts.
     platform::SetMonitorFunctionsAvailable(false);
-    EXPECT_EQ(onDesktop(-500, 100, -400, 200), 0);
-    EXPECT_EQ(onDesktop(1279, 719, 1400, 800), 1);
-    EXPECT_EQ(onDesktop(1280, 0, 1400, 100), 0);
-    EXPECT_EQ(onDesktop(0, 720, 100, 800), 0);
+    for (Rect r : {Rect{-500, 100, -400, 200, 0}, {1279, 719, 1400, 800, 1}, {1280, 0, 1400, 100, 0},
+                   {0, 720, 100, 800, 0}})
+        EXPECT_EQ(onDesktop(r.left, r.top, r.right, r.bottom), r.onDesktop) << r.left << "," << r.top;
 }
 
 TEST_F(DesktopTest, MonitorFromRectPicksTheLargestOverlapOrTheFallback)

@@ -51,31 +51,20 @@ TEST_F(MemoryMapTest, ShowsTheFilesBytes)
     EXPECT_TRUE(texts().empty());
 }
 
-TEST_F(MemoryMapTest, EmptyFileIsNotMapped)
+TEST_F(MemoryMapTest, FailuresAreLoggedWithTheSystemsReason)
 {
-    MemoryMap map(write("empty.bin", "").c_str());
-    EXPECT_EQ(map.GetBuffer(), nullptr);
-    EXPECT_EQ(map.GetSize(), 0);
-    EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : MemoryMap: Cannot create file mapping on 0-byte file"}));
-}
-
-TEST_F(MemoryMapTest, FailuresToOpenAreLoggedWithTheSystemsReason)
-{
-    {
-        MemoryMap map(windowsPath("missing.bin").c_str());
-        EXPECT_EQ(map.GetBuffer(), nullptr);
-        EXPECT_EQ(map.GetSize(), 0);
+    char const *const names[] = {"empty.bin", "missing.bin", "folder"};
+    write("empty.bin", "");
+    fs::create_directory(m_directory / "folder");
+    for (char const *name : names) {
+        MemoryMap map(windowsPath(name).c_str());
+        EXPECT_EQ(map.GetBuffer(), nullptr) << name;
+        EXPECT_EQ(map.GetSize(), 0) << name;
     }
-    {
-        fs::create_directory(m_directory / "folder");
-        MemoryMap map(windowsPath("folder").c_str());
-        EXPECT_EQ(map.GetBuffer(), nullptr);
-    }
-    {
-        MemoryMap map(nullptr);
-        EXPECT_EQ(map.GetBuffer(), nullptr);
-    }
+    MemoryMap none(nullptr);
+    EXPECT_EQ(none.GetBuffer(), nullptr);
     EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "ERROR : MemoryMap: Cannot create file mapping on 0-byte file",
                            "ERROR : MemoryMap: Unable to open file: The system cannot find the file specified.\r\n",
                            "ERROR : MemoryMap: Unable to open file: Access is denied.\r\n",
                            "ERROR : MemoryMap: Unable to open file: The system cannot find the path specified.\r\n",
