@@ -8,12 +8,9 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
-#include <ostream>
-#include <utility>
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -22,18 +19,14 @@ using Coder = uint32_t (*)(void *, const void *, uint32_t);
 using Length = uint32_t (*)(uint32_t);
 
 struct Vector {
-    const char *bytes;
-    const char *text;
+    const char *bytes, *text;
 };
 
 struct Codec {
     const char *name;
-    Coder encode;
-    Length encodeLength;
-    Coder decode;
-    Length decodeLength;
-    uint32_t bytesPerBlock;
-    uint32_t charsPerBlock;
+    Coder encode, decode;
+    Length encodeLength, decodeLength;
+    uint32_t bytesPerBlock, charsPerBlock;
     const char *sizeMessage;
     std::vector<Vector> vectors;  // RFC 4648, section 10
     const char *alphabet;  // upper case
@@ -42,36 +35,30 @@ struct Codec {
 void PrintTo(const Codec &codec, std::ostream *os) { *os << codec.name; }
 
 const Codec kCodecs[] = {
-    {"Base16", CyoEncode::Base16Encode, CyoEncode::Base16EncodeGetLength, CyoDecode::Base16Decode,
+    {"Base16", CyoEncode::Base16Encode, CyoDecode::Base16Decode, CyoEncode::Base16EncodeGetLength,
      CyoDecode::Base16DecodeGetLength, 1, 2, "Invalid source, size is not a multiple of 2",
      {{"", ""}, {"f", "66"}, {"fo", "666F"}, {"foo", "666F6F"}, {"foob", "666F6F62"}, {"fooba", "666F6F6261"},
       {"foobar", "666F6F626172"}},
      "0123456789ABCDEF"},
-    {"Base32", CyoEncode::Base32Encode, CyoEncode::Base32EncodeGetLength, CyoDecode::Base32Decode,
+    {"Base32", CyoEncode::Base32Encode, CyoDecode::Base32Decode, CyoEncode::Base32EncodeGetLength,
      CyoDecode::Base32DecodeGetLength, 5, 8, "Invalid source, size is not a multiple of 8",
      {{"", ""}, {"f", "MY======"}, {"fo", "MZXQ===="}, {"foo", "MZXW6==="}, {"foob", "MZXW6YQ="},
       {"fooba", "MZXW6YTB"}, {"foobar", "MZXW6YTBOI======"}},
      "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"},
-    {"Base64", CyoEncode::Base64Encode, CyoEncode::Base64EncodeGetLength, CyoDecode::Base64Decode,
+    {"Base64", CyoEncode::Base64Encode, CyoDecode::Base64Decode, CyoEncode::Base64EncodeGetLength,
      CyoDecode::Base64DecodeGetLength, 3, 4, "Invalid source, size is not a multiple of 4",
      {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
       {"foobar", "Zm9vYmFy"}},
      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"},
 };
 
-constexpr size_t kGuard = 16;
 constexpr uint8_t kGuardByte = 0xA5;
 
-// A destination of exactly `room` bytes followed by guard bytes that must
-// stay untouched.
+// A destination of exactly `room` bytes followed by guard bytes that must stay untouched.
 struct Guarded {
-    explicit Guarded(size_t room) : room(room), bytes(room + kGuard, kGuardByte) {}
+    explicit Guarded(size_t room) : room(room), bytes(room + 16, kGuardByte) {}
     uint8_t *data() { return bytes.data(); }
-    bool guardIntact() const
-    {
-        return std::all_of(bytes.begin() + static_cast<long>(room), bytes.end(),
-                           [](uint8_t b) { return b == kGuardByte; });
-    }
+    bool guardIntact() const { return std::count(bytes.begin() + static_cast<long>(room), bytes.end(), kGuardByte) == 16; }
     std::string text(size_t n) const { return std::string(bytes.begin(), bytes.begin() + static_cast<long>(n)); }
     size_t room;
     std::vector<uint8_t> bytes;
@@ -93,11 +80,6 @@ struct Decoded {
     bool operator==(const Decoded &) const = default;
 };
 
-std::ostream &operator<<(std::ostream &os, const Decoded &d)
-{
-    return os << d.count << " of " << ::testing::PrintToString(d.bytes);
-}
-
 // Decodes into a destination of exactly the decode length.
 Decoded decodeWhole(const Codec &codec, const std::string &text)
 {
@@ -117,30 +99,25 @@ std::string decode(const Codec &codec, const std::string &text)
 
 void expectRuntimeError(const std::function<void()> &call, const char *message)
 {
+    std::string what = "no exception";
     try {
         call();
-        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
     } catch (const std::runtime_error &e) {
-        EXPECT_STREQ(e.what(), message);
-    } catch (...) {
-        ADD_FAILURE() << "not a std::runtime_error, expected \"" << message << "\"";
+        what = e.what();
     }
+    EXPECT_EQ(what, message);
 }
 
 class CodecTest : public ::testing::TestWithParam<Codec> {};
 
-TEST_P(CodecTest, RfcVectorsBothWays)
+TEST_P(CodecTest, RfcVectorsBothWaysAndLengths)
 {
     const Codec &codec = GetParam();
     for (const Vector &v : codec.vectors) {
         EXPECT_EQ(encode(codec, v.bytes), v.text) << v.bytes;
         EXPECT_EQ(decode(codec, v.text), v.bytes) << v.text;
     }
-}
-
-TEST_P(CodecTest, LengthsCountWholeBlocks)
-{
-    const Codec &codec = GetParam();
+    // The lengths count whole blocks.
     const uint32_t b = codec.bytesPerBlock, c = codec.charsPerBlock;
     const uint32_t encoded[][2] = {{0, 0}, {1, c}, {b, c}, {b + 1, 2 * c}, {999 * b + 1, 1000 * c}, {1000 * b, 1000 * c}};
     for (auto [bytes, chars] : encoded)
@@ -152,17 +129,13 @@ TEST_P(CodecTest, LengthsCountWholeBlocks)
 TEST_P(CodecTest, NullPointersThrowBeforeAnythingElse)
 {
     const Codec &codec = GetParam();
-    uint8_t buffer[64];
-    std::memset(buffer, 'A', sizeof buffer);
+    std::vector<uint8_t> buffer(64, 'A');
     const uint32_t odd = codec.charsPerBlock + 1;  // the null test comes before the size test
-    for (uint32_t size : {0u, 1u, codec.charsPerBlock, odd}) {
-        for (Coder coder : {codec.encode, codec.decode}) {
-            for (auto [to, from] : {std::pair<uint8_t *, uint8_t *>{nullptr, buffer}, {buffer, nullptr}, {nullptr, nullptr}})
+    for (uint32_t size : {0u, 1u, codec.charsPerBlock, odd})
+        for (Coder coder : {codec.encode, codec.decode})
+            for (auto [to, from] : {std::pair<uint8_t *, uint8_t *>{nullptr, &buffer[0]}, {&buffer[0], nullptr}, {nullptr, nullptr}})
                 expectRuntimeError([&] { coder(to, from, size); }, "Invalid parameter");
-        }
-    }
-    for (uint8_t b : buffer)
-        ASSERT_EQ(b, 'A');  // nothing written
+    EXPECT_EQ(buffer, std::vector<uint8_t>(64, 'A'));  // nothing written
 }
 
 TEST_P(CodecTest, DecodeSizeNotWholeBlocksThrows)
@@ -229,17 +202,11 @@ TEST_P(CodecTest, ForeignCharactersDecodeAsZeroBits)
 INSTANTIATE_TEST_SUITE_P(Encodings, CodecTest, ::testing::ValuesIn(kCodecs),
                          [](const auto &info) { return std::string(info.param.name); });
 
-const Codec &codecNamed(const std::string &name)
-{
-    return *std::find_if(std::begin(kCodecs), std::end(kCodecs), [&](const Codec &c) { return c.name == name; });
-}
-
 // The count drops one per padding step of each block, wherever it stands;
 // the bytes that padding makes meaningless are written too (as zeros here).
 TEST(Codecs, PaddingCountsPerBlockButWholeBlocksAreWritten)
 {
     const std::tuple<const char *, const char *, uint32_t> rows[] = {
-        {"Base32", "MY======", 1}, {"Base32", "MZXQ====", 2}, {"Base32", "MZXW6===", 3}, {"Base32", "MZXW6YQ=", 4},
         // Only the 8th, 6th, 5th and 3rd characters count, each after the one before it in that order.
         {"Base32", "AAAAAA==", 4}, {"Base32", "AAAAA=A=", 3}, {"Base32", "AAA=====", 2}, {"Base32", "AAAA=A==", 4},
         {"Base32", "=A======", 1}, {"Base32", "AAAAAAA=MY======", 5},
@@ -250,7 +217,7 @@ TEST(Codecs, PaddingCountsPerBlockButWholeBlocksAreWritten)
         {"Base64", "Zm9vZm9vZm9vZm9vZm9vZm9vZm9vZg==Zm9vZm9vZm9vZm9vZm9vZm9vZm9vZm9v", 46},
     };
     for (const auto &[name, text, count] : rows) {
-        const Codec &codec = codecNamed(name);
+        const Codec &codec = kCodecs[std::string(name) == "Base32" ? 1 : 2];
         const auto size = static_cast<uint32_t>(std::strlen(text));
         Guarded out(codec.decodeLength(size));
         std::fill(out.bytes.begin(), out.bytes.begin() + static_cast<long>(out.room), uint8_t{0xEE});

@@ -31,100 +31,77 @@ BitField fieldWith(int size, std::initializer_list<int> bits)
 TEST(BitField, InitDisposeAndTheCursor)
 {
     BitField field(40);
-    EXPECT_EQ(field.Size(), 40);
-    EXPECT_EQ(field.GetCountOfBits(false), 40);
-    EXPECT_EQ(BitField(-5).Size(), 0);
-
+    EXPECT_TRUE(field.Size() == 40 && field.GetCountOfBits(false) == 40 && BitField(-5).Size() == 0);
     field.SetAll();
     field.setStartBit(17);
     field.Init(70);  // fresh, clear bits and cursor
-    EXPECT_EQ(field.GetCountOfBits(true), 0);
-    EXPECT_EQ(field.getStartBit(), 0);
-
+    EXPECT_TRUE(field.GetCountOfBits(true) == 0 && field.getStartBit() == 0);
     field.setStartBit(5);
     field.Resize(0);  // disposes, keeps the cursor
-    EXPECT_EQ(field.Size(), 0);
-    EXPECT_EQ(field.getStartBit(), 5);
+    EXPECT_TRUE(field.Size() == 0 && field.getStartBit() == 5);
     field.Resize(12);  // from empty this is Init
-    EXPECT_EQ(field.Size(), 12);
-    EXPECT_EQ(field.getStartBit(), 0);
+    EXPECT_TRUE(field.Size() == 12 && field.getStartBit() == 0);
 }
 
 TEST(BitField, SetGrowsOnlyWhenAsked)
 {
     BitField field(40);
-    EXPECT_FALSE(field.Set(40, true, false));
-    EXPECT_EQ(field.Size(), 40);
-    EXPECT_FALSE(field.Set(40, true, true));
-    EXPECT_EQ(field.Size(), 41);
-    EXPECT_TRUE(field.Set(40, false, false));
-    EXPECT_FALSE(field.Get(40, false));
+    EXPECT_TRUE(!field.Set(40, true, false) && field.Size() == 40);
+    EXPECT_TRUE(!field.Set(40, true, true) && field.Size() == 41);  // the old value
+    EXPECT_TRUE(field.Set(40, false, false) && !field.Get(40, false));
 
     for (int bad : {-1, INT_MIN, INT_MAX})
         EXPECT_FALSE(field.Set(bad, true, true)) << bad;
-    EXPECT_EQ(field.Size(), 41);
-    EXPECT_EQ(field.GetCountOfBits(true), 0);
+    EXPECT_TRUE(field.Size() == 41 && field.GetCountOfBits(true) == 0);
 }
 
 TEST(BitField, BitsComingIntoRangeAreClear)
 {
     BitField field(40);
     field.SetAll();
-    field.Resize(10);  // same storage on the way back up
-    field.Resize(40);
+    field.Resize(10); field.Resize(40);  // same storage on the way back up
     EXPECT_EQ(field.GetCountOfBits(true), 10);
 
     BitField wide(130);  // back up within the storage from past the first word
     wide.SetAll();
-    wide.Resize(40);
-    wide.Resize(130);
+    wide.Resize(40); wide.Resize(130);
     EXPECT_EQ(setBits(wide).size(), 40u);
     EXPECT_EQ(wide.FindSetBit(40, -1), -1);
 
     field.SetAll();
-    field.Resize(33);  // then past the storage: the old tail word is stale
-    field.Resize(200);
+    field.Resize(33); field.Resize(200);  // then past the storage: the old tail word is stale
     EXPECT_EQ(field.GetCountOfBits(true), 33);
     EXPECT_EQ(field.FindSetBit(33, -1), -1);
 
     BitField copy(field);  // a shrunk field hands its larger storage on
     copy.SetAll();
-    copy.Resize(5);
-    copy.Resize(64);
+    copy.Resize(5); copy.Resize(64);
     EXPECT_EQ(setBits(copy), (Bits{0, 1, 2, 3, 4}));
 }
 
-TEST(BitField, CountsAndSearchesStopAtTheBitCount)
+TEST(BitField, CountsAndSearchesStopAtTheBitCountAndCrossWords)
 {
     BitField field(36);
     field.SetAll();  // fills whole words
-    EXPECT_EQ(field.GetCountOfBits(true), 36);
-    EXPECT_EQ(field.GetCountOfBits(false), 0);
-    EXPECT_EQ(field.GetIndexOfNthBitSet(35), 35);
-    EXPECT_EQ(field.GetIndexOfNthBitSet(36), -1);
-    EXPECT_EQ(field.FindSetBit(36, -1), -1);
-    EXPECT_EQ(field.FindSetBit(3, INT_MAX), 3);
+    EXPECT_TRUE(field.GetCountOfBits(true) == 36 && field.GetCountOfBits(false) == 0);
+    EXPECT_TRUE(field.GetIndexOfNthBitSet(35) == 35 && field.FindSetBit(3, INT_MAX) == 3);
     for (int bad : {-1, 36, INT_MAX})
         EXPECT_FALSE(field.Get(bad, false)) << bad;
-    EXPECT_EQ(field.GetIndexOfNthBitSet(-1), -1);
-    EXPECT_EQ(field.FindSetBit(-3, -1), -1);
-    EXPECT_EQ(field.FindSetBit(5, 2), -1);
-    EXPECT_EQ(field.FindSetBit(5, -2), -1);
-}
+    EXPECT_EQ((Bits{field.GetIndexOfNthBitSet(36), field.GetIndexOfNthBitSet(-1), field.FindSetBit(36, -1),
+                    field.FindSetBit(-3, -1), field.FindSetBit(5, 2), field.FindSetBit(5, -2)}),
+              Bits(6, -1));
 
-TEST(BitField, SearchesAcrossWords)
-{
+    // Across words.
     BitField wide = fieldWith(200, {1, 31, 32, 63, 64, 199});
-    const Bits expected{1, 31, 32, 63, 64, 199};
-    for (int n = 0; n < 6; ++n)
-        EXPECT_EQ(wide.GetIndexOfNthBitSet(n), expected[n]) << n;
-    EXPECT_EQ(wide.GetIndexOfNthBitSet(6), -1);
+    Bits nth;
+    for (int n = 0; n <= 6; ++n)
+        nth.push_back(wide.GetIndexOfNthBitSet(n));
+    EXPECT_EQ(nth, (Bits{1, 31, 32, 63, 64, 199, -1}));
 
-    BitField field = fieldWith(64, {0});
-    EXPECT_EQ(field.FindSetBit(5, -1), -1);
-    field.Set(40, true, false);
-    EXPECT_EQ(field.FindSetBit(5, -1), 40);
-    EXPECT_EQ(field.FindSetBit(5, 40), -1);
+    BitField two = fieldWith(64, {0});
+    EXPECT_EQ(two.FindSetBit(5, -1), -1);
+    two.Set(40, true, false);
+    EXPECT_TRUE(two.FindSetBit(5, -1) == 40 && two.FindSetBit(5, 40) == -1);
     EXPECT_EQ(BitField(32).FindSetBit(0, 32), -1);
 
     BitField sparse = fieldWith(300, {50, 290});
@@ -141,16 +118,12 @@ TEST(BitField, CursorCyclesThroughSetBits)
         EXPECT_EQ(field.getStartBit(), 0);  // wrapped after the last bit
     }
     field.setStartBit(500);
-    EXPECT_EQ(field.FindSetBitAfterStartBit(), 3);
-    EXPECT_EQ(field.getStartBit(), 4);
+    EXPECT_TRUE(field.FindSetBitAfterStartBit() == 3 && field.getStartBit() == 4);
     field.setStartBit(-7);
-    EXPECT_EQ(field.FindSetBitAfterStartBit(), -1);
-    EXPECT_EQ(field.getStartBit(), 0);
-
+    EXPECT_TRUE(field.FindSetBitAfterStartBit() == -1 && field.getStartBit() == 0);
     BitField empty(50);
     empty.setStartBit(20);
-    EXPECT_EQ(empty.FindSetBitAfterStartBit(), -1);
-    EXPECT_EQ(empty.getStartBit(), 0);
+    EXPECT_TRUE(empty.FindSetBitAfterStartBit() == -1 && empty.getStartBit() == 0);
 }
 
 TEST(BitField, CopyTakesTheCursorAssignmentKeepsItsOwn)
@@ -162,8 +135,7 @@ TEST(BitField, CopyTakesTheCursorAssignmentKeepsItsOwn)
     BitField target(7);
     target.setStartBit(4);
     target = source;
-    EXPECT_EQ(target.getStartBit(), 4);
-    EXPECT_EQ(setBits(target), setBits(source));
+    EXPECT_TRUE(target.getStartBit() == 4 && setBits(target) == setBits(source));
 
     copy.Set(2, false, false);  // separate storage
     target.Set(50, false, false);
@@ -181,8 +153,7 @@ TEST(CharVector, ListHoldsIndependentCopies)
     CCharVector bytes(2, 'x');
     CCharVectorList list{bytes, bytes};
     list.front().push_back('y');
-    EXPECT_EQ(list.front().size(), 3u);
-    EXPECT_EQ(list.back().size(), 2u);
+    EXPECT_TRUE(list.front().size() == 3u && list.back().size() == 2u);
 }
 
 }  // namespace
