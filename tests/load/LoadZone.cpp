@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include <SharedLib/SharedLib.h>
@@ -17,35 +19,83 @@ namespace {
 
 constexpr int kClients = 200;
 constexpr int kMovesEach = 500;
-constexpr uint32_t kLoopback = 0x7F000001;
+using Clock = std::chrono::steady_clock;
 
-// A peer that misbehaves on a plain socket.
+// A peer that misbehaves on a plain socket; the test's loop must never block.
 platform::SOCKET connectRaw(uint16_t port)
 {
     platform::SOCKET s = platform::CreateSocket(platform::SOCK_STREAM_);
-    SetSocketBlockingFlag(s, false);  // the test's loop must never block
-    platform::ConnectSocket(s, kLoopback, port);
+    SetSocketBlockingFlag(s, false);
+    platform::ConnectSocket(s, 0x7F000001, port);
     return s;
 }
 
 void sendAll(platform::SOCKET s, std::string const &bytes)
 {
     size_t sent = 0;
-    for (int tries = 0; sent < bytes.size() && tries < 1000; ++tries) {
-        int n = platform::send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n > 0)
-            sent += static_cast<size_t>(n);
-    }
+    for (int tries = 0; sent < bytes.size() && tries < 1000; ++tries)
+        sent += static_cast<size_t>(std::max(0, platform::send(s, bytes.data() + sent,
+                                                               static_cast<int>(bytes.size() - sent), 0)));
 }
 
-std::string framed(std::string const &message)
+// A frame of the short or the long form, announcing `length` bytes if given.
+std::string framed(std::string const &message, bool longForm = false, size_t length = SIZE_MAX)
 {
-    std::string bytes(2, '\0');
-    bytes[0] = static_cast<char>(message.size() & 0xFF);
-    bytes[1] = static_cast<char>(message.size() >> 8);
-    return bytes + message;
+    uint32_t size = static_cast<uint32_t>(length == SIZE_MAX ? message.size() : length);
+    std::string header = longForm ? std::string("\xFD\xFF", 2) : "";
+    for (int i = 0; i < (longForm ? 4 : 2); ++i)
+        header += static_cast<char>(size >> (8 * i));
+    return header + message;
 }
 
+// Bytes until `count` arrived or the peer closed, the server framing meanwhile.
+std::string receive(platform::SOCKET s, size_t count, zone::ZoneServer &server, bool *closed)
+{
+    std::string got;
+    char buffer[65536];
+    for (auto deadline = Clock::now() + std::chrono::seconds(5); got.size() < count && Clock::now() < deadline;) {
+        server.Frame(1);
+        int n = platform::recv(s, buffer, sizeof buffer, 0);
+        if (n > 0)
+            got.append(buffer, static_cast<size_t>(n));
+        if ((*closed = n == 0))
+            break;
+    }
+    return got;
+}
+
+// Long frames up to the limit come back bounced; a larger one closes its connection.
+TEST(ZoneServerLimits, LongMessagesUpToTheLimitPassAndALargerOneClosesItsConnection)
+{
+    TempDirectory logs;
+    Logger *logger = zone::InitZoneHost("Limits", logs.windows().c_str(), {}, false);
+    zone::ZoneServer server;
+    server.SetMaxMessage(100000);
+    ASSERT_EQ(server.Open(0, false), 0);
+
+    platform::SOCKET peer = connectRaw(server.Port());
+    bool closed = false;
+    std::string table = receive(peer, 2, server, &closed);
+    ASSERT_GE(table.size(), 2u);
+    receive(peer, 2 + (static_cast<unsigned char>(table[0]) | static_cast<unsigned char>(table[1]) << 8) - table.size(),
+            server, &closed);
+    CPackedData test;
+    test.PutUint16(static_cast<uint16_t>(Msg_Test));
+    test.PutData(std::string(70000 - 4, 'z').data(), 70000 - 4);
+    std::string frame = framed(std::string(test.readData(), static_cast<size_t>(test.size())), true);
+    sendAll(peer, frame);
+    EXPECT_EQ(receive(peer, frame.size(), server, &closed), frame);
+    sendAll(peer, framed(std::string(1000, 'q'), true, 100001));
+    receive(peer, 1, server, &closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(server.Statistics().refused, 1u);
+    EXPECT_EQ(server.ClientCount(), 0u);
+    platform::closesocket(peer);
+    server.Close();
+    zone::ShutdownZoneHost(logger);
+}
+
+// Hundreds of clients whose every call is answered once and in order, beside hostile peers.
 TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
 {
     TempDirectory logs;
@@ -53,31 +103,24 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
     zone::ZoneServer server;
     zone::Router().SetServer(&server);
     ASSERT_EQ(server.Open(0, false), 0);
-    std::string endpoint = "127.0.0.1:" + std::to_string(server.Port());
-
     zone::HostLoop clientLoop;
     std::vector<std::unique_ptr<zone::ZoneClient>> clients;
     for (int i = 0; i < kClients; ++i) {
         clients.push_back(std::make_unique<zone::ZoneClient>("Load" + std::to_string(i), kMovesEach));
-        clients.back()->Start(endpoint, clientLoop);
+        clients.back()->Start("127.0.0.1:" + std::to_string(server.Port()), clientLoop);
     }
-
-    // Hostile peers: garbage, a frame cut off by a reset, a table message
-    // with a digest that matches nothing, an RPC for an unknown identifier.
+    // Garbage, a frame cut off by a reset, a table message with a digest that
+    // matches nothing, an RPC for an unknown identifier.
     std::vector<platform::SOCKET> hostile;
-
-    auto started = std::chrono::steady_clock::now();
-    auto deadline = started + std::chrono::seconds(90);
+    auto started = Clock::now();
+    auto since = [&](int ms) { return Clock::now() - started > std::chrono::milliseconds(ms); };
     bool hostileSent = false;
-    int running = kClients;
-    while (running > 0 && std::chrono::steady_clock::now() < deadline) {
+    for (int running = kClients; running > 0 && !since(90000);) {
         server.Frame(0);
         clientLoop.Frame(1);
-        if (hostile.empty() && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(100)) {
-            for (int i = 0; i < 4; ++i)
-                hostile.push_back(connectRaw(server.Port()));
-        }
-        if (!hostileSent && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(300)) {
+        while (hostile.size() < 4 && since(100))
+            hostile.push_back(connectRaw(server.Port()));
+        if (!hostileSent && since(300)) {
             hostileSent = true;
             sendAll(hostile[0], std::string("\x07\x00garbage\xFF\x10\x00\x01\x02", 14));
             sendAll(hostile[1], std::string("\x40\x00\x01\x00", 4));  // 64 bytes announced, 2 sent
@@ -89,10 +132,9 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
         }
         running = 0;
         for (auto &client : clients)
-            if (client->Check() == zone::ZoneClient::Outcome::Running)
-                ++running;
+            running += client->Check() == zone::ZoneClient::Outcome::Running;
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
 
     int succeeded = 0;
     uint64_t acks = 0, updates = 0;
@@ -107,11 +149,10 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
     }
     EXPECT_EQ(succeeded, kClients);
     EXPECT_EQ(acks, static_cast<uint64_t>(kClients) * kMovesEach);
-    EXPECT_EQ(server.Statistics().moves, static_cast<uint32_t>(kClients * kMovesEach));
-    EXPECT_EQ(server.Statistics().logins, static_cast<uint32_t>(kClients));
-    EXPECT_EQ(server.Statistics().badSeals, 0u);
-    std::printf("load: %d clients, %llu RPC round trips in %.2f s (%.0f calls/s), %llu state updates received\n",
-                succeeded, static_cast<unsigned long long>(acks), seconds, static_cast<double>(acks) / seconds,
+    auto const &statistics = server.Statistics();
+    EXPECT_EQ(std::make_tuple(statistics.moves, statistics.logins, statistics.badSeals),
+              std::make_tuple(uint32_t{kClients * kMovesEach}, uint32_t{kClients}, 0u));
+    std::printf("load: %d clients, %.0f calls/s, %llu state updates\n", succeeded, static_cast<double>(acks) / seconds,
                 static_cast<unsigned long long>(updates));
 
     for (platform::SOCKET s : hostile)
@@ -120,66 +161,6 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
     clients.clear();
     server.Close();
     zone::Router().SetServer(nullptr);
-    zone::ShutdownZoneHost(logger);
-}
-
-// Bytes from a blocking-free socket until `count` arrived or the peer closed.
-std::string receive(platform::SOCKET s, size_t count, zone::ZoneServer &server, bool *closed)
-{
-    std::string got;
-    char buffer[65536];
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-        server.Frame(1);
-        int n = platform::recv(s, buffer, sizeof buffer, 0);
-        if (n > 0)
-            got.append(buffer, static_cast<size_t>(n));
-        if (n == 0) {
-            *closed = true;
-            break;
-        }
-    }
-    return got;
-}
-
-TEST(ZoneServerLimits, LongMessagesUpToTheLimitPassAndALargerOneClosesItsConnection)
-{
-    TempDirectory logs;
-    Logger *logger = zone::InitZoneHost("Limits", logs.windows().c_str(), {}, false);
-    zone::ZoneServer server;
-    server.SetMaxMessage(100000);
-    ASSERT_EQ(server.Open(0, false), 0);
-    platform::SOCKET peer = connectRaw(server.Port());
-    bool closed = false;
-    std::string table = receive(peer, 2, server, &closed);
-    ASSERT_GE(table.size(), 2u);
-    size_t tableFrame = 2 + (static_cast<unsigned char>(table[0]) | static_cast<unsigned char>(table[1]) << 8);
-    receive(peer, tableFrame - table.size(), server, &closed);
-
-    // 70000 bytes travel in the long form and come back bounced.
-    CPackedData test;
-    test.PutUint16(static_cast<uint16_t>(Msg_Test));
-    std::string filler(70000 - 4, 'z');
-    test.PutData(filler.data(), static_cast<int>(filler.size()));
-    uint32_t size = static_cast<uint32_t>(test.size());
-    std::string frame("\xFD\xFF", 2);
-    frame.append(reinterpret_cast<const char *>(&size), 4);
-    frame.append(test.readData(), size);
-    sendAll(peer, frame);
-    EXPECT_EQ(receive(peer, frame.size(), server, &closed), frame);
-
-    // One byte above the limit: the server drops the client at once.
-    uint32_t tooLarge = 100001;
-    std::string header("\xFD\xFF", 2);
-    header.append(reinterpret_cast<const char *>(&tooLarge), 4);
-    sendAll(peer, header + std::string(1000, 'q'));
-    receive(peer, 1, server, &closed);
-    EXPECT_TRUE(closed);
-    EXPECT_EQ(server.Statistics().refused, 1u);
-    EXPECT_EQ(server.ClientCount(), 0u);
-
-    platform::closesocket(peer);
-    server.Close();
     zone::ShutdownZoneHost(logger);
 }
 

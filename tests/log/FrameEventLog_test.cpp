@@ -6,10 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include <SharedLib/enums/Log.h>
-#include <SharedLib/log/FrameEventLog.h>
-#include <SharedLib/log/PerfCounter.h>
-#include <SharedLib/platform/Clock.h>
+#include <SharedLib/SharedLib.h>
 #include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
@@ -87,6 +84,20 @@ TEST_F(TimerTest, DivisorsFollowTheFrequency)
         platform::PinPerformanceCounter(4 * kTicksPerMs);
     }
     EXPECT_EQ(total, 4u);
+
+    // FrameEventLogger records whole milliseconds in the global, when it has room.
+    gFrameEventLog.init(2);
+    platform::PinPerformanceCounter(0);
+    {
+        FrameEventLogger timer("frame");
+        platform::PinPerformanceCounter(3 * kTicksPerMs - 1);
+    }
+    EXPECT_EQ(gFrameEventLog.next(), 1);
+    EXPECT_STREQ(gFrameEventLog.records()[0].m_name, "frame");
+    EXPECT_EQ(gFrameEventLog.records()[0].m_value, 2u);
+    gFrameEventLog.cleanup();
+    { FrameEventLogger timer("nolog"); }
+    EXPECT_EQ(gFrameEventLog.records(), nullptr);
 }
 
 TEST_F(TimerTest, RecordNamesCopyLikeStrncpy)
@@ -169,35 +180,16 @@ TEST_F(TimerTest, DumpByFramesStartsAtMarkers)
     EXPECT_EQ(dump(m_log, -1).size(), 4u);
 }
 
-TEST_F(TimerTest, FrameEventLoggerRecordsWholeMillisecondsInTheGlobal)
+TEST_F(TimerTest, CountersAddWholeMillisecondsOrRawTicks)
 {
-    gFrameEventLog.init(2);
-    platform::PinPerformanceCounter(0);
-    {
-        FrameEventLogger timer("frame");
-        platform::PinPerformanceCounter(3 * kTicksPerMs - 1);
-    }
-    EXPECT_EQ(gFrameEventLog.next(), 1);
-    EXPECT_STREQ(gFrameEventLog.records()[0].m_name, "frame");
-    EXPECT_EQ(gFrameEventLog.records()[0].m_value, 2u);
-    gFrameEventLog.cleanup();
-    { FrameEventLogger timer("nolog"); }
-    EXPECT_EQ(gFrameEventLog.records(), nullptr);
-}
-
-TEST_F(TimerTest, TickCountTotalSurvivesAWrap)
-{
-    uint32_t total = 7;
+    uint32_t ticks = 7;  // a tick-count total survives a wrap
     platform::PinTickCount(0xFFFFFFF0u);
     {
-        PerfCounter timer(total);
+        PerfCounter timer(ticks);
         platform::PinTickCount(0x10u);
     }
-    EXPECT_EQ(total, 7u + 0x20u);
-}
+    EXPECT_EQ(ticks, 7u + 0x20u);
 
-TEST_F(TimerTest, PrecisionAddsWholeMillisecondsOrRawTicks)
-{
     uint32_t ms = 0, raw = 0, plain = 10;
     platform::PinPerformanceCounter(1000);
     {
@@ -210,8 +202,7 @@ TEST_F(TimerTest, PrecisionAddsWholeMillisecondsOrRawTicks)
         PrecisionPerfCounter a(ms, false), c(plain);
         platform::PinPerformanceCounter(3 * kTicksPerMs - 1);  // just under 3 ms
     }
-    EXPECT_EQ(ms, 2u);
-    EXPECT_EQ(plain, 12u);
+    EXPECT_EQ(std::make_pair(ms, plain), std::make_pair(2u, 12u));
 
     // Raw totals are 32-bit counters; a counter that runs backwards adds nothing.
     raw = 0;
@@ -228,6 +219,7 @@ TEST_F(TimerTest, PrecisionAddsWholeMillisecondsOrRawTicks)
     EXPECT_EQ(ms, 2u);
 }
 
+// Logged at the threshold and above; silent without info or a logger.
 TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
 {
     platform::PinPerformanceCounter(0);
@@ -246,10 +238,9 @@ TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
         platform::PinPerformanceCounter(49 * kTicksPerMs / 10 + 5 * kTicksPerMs + 123456);
     }
     EXPECT_EQ(g_dbLines, (Lines{"name time=5.0000 ms", "Pulse: pulse time=0.1235 ms"}));
-}
 
-TEST_F(TimerTest, LogCounterStaysSilentWithoutInfoOrLogger)
-{
+    g_dbLines.clear();
+    logger().SetConditional(Log_Pulse, LogSev_Warning);
     platform::PinPerformanceCounter(0);
     // Quiet at the start: no start time is taken, so nothing is logged even
     // when the channel opens before the end.

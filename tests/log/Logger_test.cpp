@@ -7,11 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include <SharedLib/enums/Log.h>
-#include <SharedLib/log/LogStatement.h>
-#include <SharedLib/platform/Debugger.h>
-#include <SharedLib/platform/MessageBox.h>
-#include <SharedLib/platform/Process.h>
+#include <SharedLib/SharedLib.h>
 #include <SharedLib/testing/TestSeams.h>
 
 #include "support/LogCapture.h"
@@ -110,28 +106,6 @@ TEST_F(LoggerTest, ChannelLevelIsAThreshold)
                               "unheaded 195", "unheaded 100000"}));
 }
 
-TEST_F(LoggerTest, LongTextsAreCut)
-{
-    // Header and format together stop at 1023 characters.
-    std::string format(2000, 'f'), other(2000, 'g');
-    logger().syslog(LogSev_Info, Log_Generic, other.c_str(), 0);
-    logger().syslog(LogSev_Error, Log_Network, format.c_str(), 0);
-    // The formatted text stops at 4095.
-    std::string argument(5000, 'a');
-    logger().syslog(LogSev_Error, Log_Network, "%s", argument.c_str());
-    // A cut that would leave half a conversion does not; a whole "%%" stays.
-    std::string percents = std::string(1023 - 15 - 1, 'p') + "%d";
-    logger().syslog(LogSev_Error, Log_Network, percents.c_str(), 7);
-    std::string escaped = std::string(1023 - 15 - 2, 'q') + "%%%d";
-    logger().syslog(LogSev_Error, Log_Network, escaped.c_str(), 7);
-
-    auto got = texts();
-    EXPECT_EQ(got, (Lines{other.substr(0, 1023), "ERROR Network: " + format.substr(0, 1023 - 15),
-                          "ERROR Network: " + argument.substr(0, 4095 - 15),
-                          "ERROR Network: " + std::string(1023 - 15 - 1, 'p'),
-                          "ERROR Network: " + std::string(1023 - 15 - 2, 'q') + "%"}));
-}
-
 TEST_F(LoggerTest, EntryPointsReachTheTargetsOfTheirMasks)
 {
     g_targets.clear();
@@ -172,24 +146,6 @@ TEST_F(LoggerTest, EntryPointsReachTheTargetsOfTheirMasks)
     platform::SetDebugOutputSink(nullptr, nullptr);
 }
 
-TEST_F(LoggerTest, FatalAndAssertRaiseAnErrorBoxAfterTheTargets)
-{
-    logger().syslog(LogSev_Error, Log_Network, "no box");
-    logger().syslog(LogSev_Fatal, Log_Network, "fatal %d", 1);
-    logger().setLogLocationMask(0);
-    logger().syslog(LogSev_Assert, Log_Generic, "mask 0 still shows the box");
-    logger().setUseDialogs(false);
-    logger().syslog(LogSev_Fatal, Log_Generic, "dialogs off");
-
-    auto boxes = platform::TakeMessageBoxRecords();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, "ERROR Network: fatal 1");
-    EXPECT_EQ(boxes[0].caption, "Error");
-    EXPECT_EQ(boxes[0].type, 0x200010u);
-    EXPECT_EQ(boxes[1].text, "ERROR : mask 0 still shows the box");
-    EXPECT_EQ(texts(), (Lines{"ERROR Network: no box", "ERROR Network: fatal 1"}));
-}
-
 // A box whose owner logs from inside it: no lock may be held then.
 int loggingBoxHook(char const *, char const *, uint32_t, void *)
 {
@@ -198,12 +154,27 @@ int loggingBoxHook(char const *, char const *, uint32_t, void *)
     return platform::IDOK;
 }
 
-TEST_F(LoggerTest, NoLockIsHeldWhileTheBoxIsUp)
+TEST_F(LoggerTest, FatalAndAssertRaiseAnErrorBoxAfterTheTargets)
 {
     platform::SetMessageBoxHook(loggingBoxHook, nullptr);
     logger().syslog(LogSev_Fatal, Log_Network, "boom");
     platform::SetMessageBoxHook(nullptr, nullptr);
     EXPECT_EQ(texts(), (Lines{"ERROR Network: boom", "ERROR Network: from another thread"}));
+    platform::TakeMessageBoxRecords();
+    clearLines();
+
+    logger().syslog(LogSev_Error, Log_Network, "no box");
+    logger().syslog(LogSev_Fatal, Log_Network, "fatal %d", 1);
+    logger().setLogLocationMask(0);
+    logger().syslog(LogSev_Assert, Log_Generic, "mask 0 still shows the box");
+    logger().setUseDialogs(false);
+    logger().syslog(LogSev_Fatal, Log_Generic, "dialogs off");
+
+    Lines boxes;
+    for (auto const &box : platform::TakeMessageBoxRecords())
+        boxes.push_back(box.caption + "|" + std::to_string(box.type) + "|" + box.text);
+    EXPECT_EQ(boxes, (Lines{"Error|2097168|ERROR Network: fatal 1", "Error|2097168|ERROR : mask 0 still shows the box"}));
+    EXPECT_EQ(texts(), (Lines{"ERROR Network: no box", "ERROR Network: fatal 1"}));
 }
 
 void reentrantConsole(LogItemSeverityLevel severity, int channel, char const *text, int, char const *)
@@ -241,10 +212,9 @@ TEST_F(LoggerTest, SquelchAndTheCallSiteGuard)
     EXPECT_EQ(built, 2);
     EXPECT_EQ(texts(), Lines{"WARNING Network: written 1"});
 
-    Logger *saved = theLogger;
     theLogger = nullptr;
     SHAREDLIB_LOG(LogSev_Fatal, Log_Network, "no logger %d", argument());
-    theLogger = saved;
+    theLogger = &logger();
     EXPECT_EQ(built, 2);
 }
 
@@ -271,26 +241,22 @@ TEST_F(LoggerTest, ChannelsShareNamedFilesAndThePrefix)
     EXPECT_EQ(logger().getFilePrefix(), "Test_" + pid);
     logger().setFilePrefix("Dispatch");
     EXPECT_EQ(logger().getFilePrefix(), "Dispatch_" + pid);
-    EXPECT_EQ(logger().getLogDirName(), "");
-    EXPECT_EQ(logger().getPipe(), nullptr);
+    EXPECT_EQ(logger().getLogDirName() + (logger().getPipe() ? "pipe" : ""), "");
 }
 
 // A host may keep copies of channel records of its own kind.
-class HostRecord : public ConditionalLog {
-public:
-    HostRecord(char const *prefix, unsigned int userData) : ConditionalLog(prefix, LogSev_Info, 0)
-    {
-        setUserData(userData);
-    }
+struct HostRecord : ConditionalLog {
+    explicit HostRecord(char const *prefix) : ConditionalLog(prefix, LogSev_Info, 0) {}
 };
 
 TEST(ConditionalLogRecord, CopiesCarryTheNameAndTheUserWord)
 {
-    HostRecord chat("Chat", 7), other("Other", 1);
+    HostRecord chat("Chat"), other("Other");
+    chat.setUserData(7);
     HostRecord copy(chat);
     other = chat;
-    EXPECT_EQ(copy.getPrefix() + "," + std::to_string(copy.getUserData()), "Chat,7");
-    EXPECT_EQ(other.getPrefix() + "," + std::to_string(other.getUserData()), "Chat,7");
+    for (ConditionalLog const *record : {&copy, &other})
+        EXPECT_EQ(record->getPrefix() + "," + std::to_string(record->getUserData()), "Chat,7");
 }
 
 TEST(LogSeverityNames, BothDirections)
@@ -322,8 +288,7 @@ TEST_F(LoggerTest, ManyThreadsLogAtOnce)
 {
     g_concurrentLines = 0;
     logger().setConsoleLogFunction(countingConsole);
-    constexpr int kThreads = 8;
-    constexpr int kLinesEach = 500;
+    constexpr int kThreads = 8, kLinesEach = 500;
     std::atomic<bool> stop{false};
     std::thread toggler([&] {
         while (!stop.load()) {
@@ -347,8 +312,8 @@ TEST_F(LoggerTest, ManyThreadsLogAtOnce)
 }
 
 // The line formatter takes a fast path for plain conversions; every line
-// must still read exactly as the C library formats it.
-TEST_F(LoggerTest, FormattedTextIsExactlyTheCLibrarys)
+// must still read exactly as the C library formats it, and long texts are cut.
+TEST_F(LoggerTest, FormattedTextIsExactlyTheCLibrarysAndLongTextsAreCut)
 {
     char const *volatile nothing = nullptr;  // null, unknown to the compiler
     logger().syslog(LogSev_Info, Log_Generic, "%d %i %u %x %X %c %s %%", -2147483647 - 1, 42, 4294967295u, 0xBEEFu,
@@ -359,14 +324,27 @@ TEST_F(LoggerTest, FormattedTextIsExactlyTheCLibrarys)
     std::string wide(5000, 'w');
     logger().syslog(LogSev_Info, Log_Generic, "%s%d", wide.c_str(), 12345);
     logger().syslog(LogSev_Info, Log_Generic, "%s%c%c", std::string(4093, 'n').c_str(), 'y', 'z');
-    auto got = texts();
-    ASSERT_EQ(got.size(), 6u);
-    EXPECT_EQ(got[0], "-2147483648 42 4294967295 beef BEEF z text %");
-    EXPECT_EQ(got[1], "(null)|0|0|-7");
-    EXPECT_EQ(got[2], "    7|a  |002.3|9");
-    EXPECT_EQ(got[3], "plain text, no conversions");
-    EXPECT_EQ(got[4], wide.substr(0, 4095));
-    EXPECT_EQ(got[5], std::string(4093, 'n') + "yz");
+    EXPECT_EQ(texts(), (Lines{"-2147483648 42 4294967295 beef BEEF z text %", "(null)|0|0|-7", "    7|a  |002.3|9",
+                              "plain text, no conversions", wide.substr(0, 4095), std::string(4093, 'n') + "yz"}));
+
+    clearLines();
+    // Header and format together stop at 1023 characters.
+    std::string format(2000, 'f'), other(2000, 'g');
+    logger().syslog(LogSev_Info, Log_Generic, other.c_str(), 0);
+    logger().syslog(LogSev_Error, Log_Network, format.c_str(), 0);
+    // The formatted text stops at 4095.
+    std::string argument(5000, 'a');
+    logger().syslog(LogSev_Error, Log_Network, "%s", argument.c_str());
+    // A cut that would leave half a conversion does not; a whole "%%" stays.
+    std::string percents = std::string(1023 - 15 - 1, 'p') + "%d";
+    logger().syslog(LogSev_Error, Log_Network, percents.c_str(), 7);
+    std::string escaped = std::string(1023 - 15 - 2, 'q') + "%%%d";
+    logger().syslog(LogSev_Error, Log_Network, escaped.c_str(), 7);
+
+    EXPECT_EQ(texts(), (Lines{other.substr(0, 1023), "ERROR Network: " + format.substr(0, 1023 - 15),
+                          "ERROR Network: " + argument.substr(0, 4095 - 15),
+                          "ERROR Network: " + std::string(1023 - 15 - 1, 'p'),
+                          "ERROR Network: " + std::string(1023 - 15 - 2, 'q') + "%"}));
 }
 
 }  // namespace

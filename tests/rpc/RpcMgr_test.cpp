@@ -1,22 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
-#include <SharedLib/enums/Log.h>
-#include <SharedLib/log/FrameEventLog.h>
-#include <SharedLib/net/Connection.h>
-#include <SharedLib/platform/Clock.h>
-#include <SharedLib/rpc/RpcHooks.h>
-#include <SharedLib/rpc/RpcMgr.h>
-#include <SharedLib/serialize/PackedData.h>
+#include <SharedLib/SharedLib.h>
 #include <SharedLib/testing/TestSeams.h>
 
 #include "support/ConnectionPair.h"
@@ -43,8 +34,6 @@ public:
         : m_id(id), m_name(name), m_processType(processType), m_validFor(validFor), m_internal(internal)
     {
     }
-    ~CallRpc() override = default;
-
     void Reserved() override {}
     uint32_t GetID() const override { return m_id; }
     char const *GetName() const override { return m_name; }
@@ -52,14 +41,12 @@ public:
     {
         ++calls;
         last = {context, value, &message, GetConnection()};
-        g_now += bodyTicks;
-        platform::PinPerformanceCounter(g_now);
+        platform::PinPerformanceCounter(g_now += bodyTicks);
     }
     void OnRegister() override { ++registered; }
     bool isValidServer(int processType) const override { return processType == m_validFor; }
     bool isInternal() const override { return m_internal; }
     int GetProcessType() const override { return m_processType; }
-
     static void ForgetStaticList() { s_head = nullptr; }
 
     int64_t bodyTicks = 0;
@@ -67,12 +54,9 @@ public:
     mutable int calls = 0;
     // What the last call was given, and the connection it saw.
     mutable std::tuple<Kest::Orv::orvContextObj *, int64_t, CPackedData *, CConnection *> last;
-
-private:
     uint32_t m_id;
     char const *m_name;
-    int m_processType;
-    int m_validFor;
+    int m_processType, m_validFor;
     bool m_internal;
 };
 
@@ -99,7 +83,7 @@ protected:
         LogCaptureTest::TearDown();
     }
 
-    CRpcMgr *build(std::initializer_list<CallRpc *> rpcs)
+    CRpcMgr *build(std::vector<CallRpc *> const &rpcs)
     {
         CRpcMgr::Cleanup();
         CallRpc::ForgetStaticList();
@@ -173,13 +157,10 @@ TEST_F(RpcMgrTest, DigestOfAKnownTableIsGolden)
 TEST_F(RpcMgrTest, LookUpsByIdentifierAndName)
 {
     std::vector<std::unique_ptr<CallRpc>> rpcs;
-    CRpcMgr::Cleanup();
-    CallRpc::ForgetStaticList();
-    for (uint32_t id = 1; id <= 50; ++id) {
-        rpcs.push_back(std::make_unique<CallRpc>(id * 7, id == 2 ? "Two" : "Rpc"));
-        rpcs.back()->AddToStaticList();
-    }
-    CRpcMgr *manager = CRpcMgr::GetInstance();
+    std::vector<CallRpc *> list;
+    for (uint32_t id = 1; id <= 50; ++id)
+        list.push_back(rpcs.emplace_back(std::make_unique<CallRpc>(id * 7, id == 2 ? "Two" : "Rpc")).get());
+    CRpcMgr *manager = build(list);
     for (auto const &rpc : rpcs)
         EXPECT_EQ(manager->FindRpc(rpc->GetID()), rpc.get());
     EXPECT_EQ(manager->FindRpc("Two"), rpcs[1].get());
@@ -397,33 +378,25 @@ TEST_F(RpcMgrTest, IsValidServerReportsTheRpc)
     EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(4, true));
 }
 
-// What the hooks were last given.
+// What the hooks were given.
 std::string g_hookCalls;
-void sendHook(CConnection *connection, CPackedData &message)
-{
-    g_hookCalls += "send " + std::to_string(connection != nullptr) + " " + std::to_string(message.size()) + ";";
-}
-void dispatchHook(int64_t target, uint32_t id, CPackedData *message)
-{
-    g_hookCalls += "dispatch " + std::to_string(target) + " " + std::to_string(id) + " " +
-                   std::to_string(message != nullptr) + ";";
-}
 
 TEST_F(RpcMgrTest, HooksForwardOnlyWhenRegistered)
 {
     g_hookCalls.clear();
     CPackedData message = messageOf(3);
     CConnection connection;
-    Rpc_SendMessageFunction(&connection, message);
-    Rpc_DispatchMessageFunction(1, 2, &message);
-    CRpcMgr::RegisterSendMessage(sendHook);
-    CRpcMgr::RegisterDispatchMessage(dispatchHook);
-    Rpc_SendMessageFunction(&connection, message);
-    Rpc_DispatchMessageFunction(INT64_C(0x123456789A), 0xFFFFFFF0u, nullptr);
-    CRpcMgr::RegisterSendMessage(nullptr);
-    CRpcMgr::RegisterDispatchMessage(nullptr);
-    Rpc_SendMessageFunction(nullptr, message);
-    Rpc_DispatchMessageFunction(0, 0, &message);
+    for (bool registered : {false, true, false}) {
+        CRpcMgr::RegisterSendMessage(!registered ? nullptr : +[](CConnection *to, CPackedData &sent) {
+            g_hookCalls += "send " + std::to_string(to != nullptr) + " " + std::to_string(sent.size()) + ";";
+        });
+        CRpcMgr::RegisterDispatchMessage(!registered ? nullptr : +[](int64_t target, uint32_t id, CPackedData *sent) {
+            g_hookCalls += "dispatch " + std::to_string(target) + " " + std::to_string(id) + " " +
+                           std::to_string(sent != nullptr) + ";";
+        });
+        Rpc_SendMessageFunction(&connection, message);
+        Rpc_DispatchMessageFunction(INT64_C(0x123456789A), 0xFFFFFFF0u, registered ? nullptr : &message);
+    }
     EXPECT_EQ(g_hookCalls, "send 1 3;dispatch 78187493530 4294967280 0;");
     EXPECT_TRUE(texts().empty());
 }

@@ -1,22 +1,128 @@
-// The dissector against captures made from the library's own bytes: every
-// frame form, segments split and joined, datagrams, tagged and plain
-// messages, checksums, malformed input; then random and mutated captures.
+// The dissector through tshark: captures made from the library's own bytes
+// (every frame form, segments split and joined, datagrams, tagged messages,
+// checksums, malformed input), then random and mutated captures. Each test
+// skips itself without tshark.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
+#include <sstream>
 
 #include <SharedLib/SharedLib.h>
 
-#include "Capture.h"
 #include "ZoneProtocol.h"
 #include "support/LogCapture.h"
 
-using namespace capture;
 using namespace std::string_literals;
 
 namespace {
+
+std::string Le(uint64_t value, int bytes, bool bigEndian = false)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>(value >> (8 * (bigEndian ? bytes - 1 - i : i)));
+    return out;
+}
+std::string Be(uint64_t value) { return Le(value, 4, true); }
+
+// IPv4 packets from 10.0.0.1 to 10.0.0.2; a TCP stream's sequence numbers
+// follow on. `captured` keeps only that many payload bytes, as a snapshot length does.
+class PcapWriter {
+public:
+    void Tcp(uint16_t port, uint16_t serverPort, std::string const &payload, size_t captured = SIZE_MAX)
+    {
+        uint32_t &next = m_sequences.try_emplace(uint32_t{port} << 16 | serverPort, 1000).first->second;
+        add(true, port, serverPort, next, payload, captured);
+        next += static_cast<uint32_t>(payload.size());
+    }
+    void Udp(uint16_t port, uint16_t serverPort, std::string const &payload)
+    {
+        add(false, port, serverPort, 0, payload, SIZE_MAX);
+    }
+    int Packets() const { return m_packets; }
+    bool Save(std::string const &path) const
+    {
+        std::ofstream file(path, std::ios::binary);  // pcap 2.4, raw IP
+        return static_cast<bool>(file << Le(0xA1B2C3D4u, 4) << Le(2u | 4u << 16, 4) << std::string(8, '\0')
+                                      << Le(262144u, 4) << Le(101u, 4) << m_records);
+    }
+
+private:
+    void add(bool tcp, uint16_t src, uint16_t dst, uint32_t seq, std::string const &payload, size_t captured)
+    {
+        std::string packet = Be(0x45000000u | ((tcp ? 40 : 28) + payload.size())) + Be(0) +  // no checksum
+                             Be(0x40000000u | (tcp ? 6u : 17u) << 16) + Be(0x0A000001u) + Be(0x0A000002u) +
+                             Be(uint32_t{src} << 16 | dst);
+        if (tcp)  // 20-byte header, PSH ACK, window
+            packet += Be(seq) + Be(1) + Be(0x5018FFFF) + Be(0);
+        else
+            packet += Be((payload.size() + 8) << 16);
+        size_t kept = packet.size() + std::min(captured, payload.size());
+        packet += payload;  // records one second apart
+        m_records += Le(++m_packets, 4) + Le(0, 4) + Le(kept, 4) + Le(packet.size(), 4) + packet.substr(0, kept);
+    }
+    std::string m_records;
+    std::map<uint32_t, uint32_t> m_sequences;
+    int m_packets = 0;
+};
+
+std::string ReadFile(std::string const &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// A fresh, empty directory for one test's files.
+std::string TestDirectory(std::string const &name)
+{
+    auto path = std::filesystem::temp_directory_path() /
+                ("sharedlib-wireshark-" + std::to_string(::getuid()) + "-" + name);
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+    return path.string();
+}
+
+struct TsharkResult {
+    int status = -1;
+    std::string out, err;
+    std::vector<std::vector<std::string>> Rows() const  // lines split at tabs
+    {
+        std::vector<std::vector<std::string>> rows;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line + "\t");
+            auto &row = rows.emplace_back();
+            for (std::string field; std::getline(fields, field, '\t');)
+                row.push_back(field);
+        }
+        return rows;
+    }
+};
+
+#define REQUIRE_TSHARK()                                             \
+    if (std::system("command -v tshark >/dev/null 2>&1") != 0)      \
+    GTEST_SKIP() << "tshark is not installed"
+
+// tshark with the generated dissector, then `arguments` (none holds a quote).
+TsharkResult RunTshark(std::vector<std::string> const &arguments, int timeoutSeconds = 60)
+{
+    std::string base = TestDirectory("tshark-" + std::to_string(::getpid()));
+    std::string command = "timeout -s KILL " + std::to_string(timeoutSeconds) + " tshark -X 'lua_script:" +
+                          SHAREDLIB_DISSECTOR + "'";
+    for (auto const &argument : arguments)
+        command += " '" + argument + "'";
+    int status = std::system((command + " >" + base + "/out 2>" + base + "/err").c_str());
+    TsharkResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(base + "/out"), ReadFile(base + "/err")};
+    std::filesystem::remove_all(base);
+    return result;
+}
 
 constexpr uint16_t kOtherPort = 9100;      // claimed through Decode As
 constexpr uint16_t kUnclaimedPort = 9200;  // claimed by nothing
@@ -37,34 +143,15 @@ std::string Message(uint16_t type, std::function<void(CPackedData &)> const &bod
     return std::string(packet.readData(), static_cast<size_t>(packet.size()));
 }
 
-std::string Le(uint32_t value, int bytes)
-{
-    std::string out;
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>(value >> (8 * i));
-    return out;
-}
-
-std::string Short(std::string const &message) { return Le(static_cast<uint32_t>(message.size()), 2) + message; }
-std::string Long(std::string const &message)
-{
-    return "\xFD\xFF" + Le(static_cast<uint32_t>(message.size()), 4) + message;
-}
+std::string Short(std::string const &message) { return Le(message.size(), 2) + message; }
+std::string Long(std::string const &message) { return "\xFD\xFF" + Le(message.size(), 4) + message; }
 
 // A tagged message holding one value of every type.
 std::string EveryType()
 {
     return Message(Msg_Event, [](CPackedData &p) {
-        p.PutBool(true);
-        p.PutUint8(200);
-        p.PutInt8('Z');
-        p.PutInt32(-5);
-        p.PutInt64(-1234567890123);
-        p.PutFloat(1.5f);
-        p.PutDouble(-2.25);
-        p.PutString("hi there");
-        p.PutData("abc", 3);
-        p.PutMagic();
+        p.PutBool(true); p.PutUint8(200); p.PutInt8('Z'); p.PutInt32(-5); p.PutInt64(-1234567890123);
+        p.PutFloat(1.5f); p.PutDouble(-2.25); p.PutString("hi there"); p.PutData("abc", 3); p.PutMagic();
     }, true);
 }
 
@@ -134,10 +221,9 @@ std::vector<Case> Cases()
         Case("short frame, RPC named", {Short(move)}, {"frame=short len=11 type=RpcCallFunction rpc=Move"}),
         Case("pings and frames joined", {"\xFF\xFF" + Short(test) + "\xFE\xFF" + Short("")},
              {"frame=ping request,short,ping reply,short len=6,0 type=Test"}),
-        Case("a frame split inside its length", {Short(move).substr(0, 1), Short(move).substr(1)},
-             {"", "frame=short len=11 type=RpcCallFunction rpc=Move"}),
-        Case("two frames and part of a third", {Short(test) + Short(move) + Short(test).substr(0, 4), test.substr(2)},
-             {"frame=short,short len=6,11 type=Test,RpcCallFunction rpc=Move", "frame=short len=6 type=Test"}),
+        Case("two frames, a third split inside its length", {Short(test) + Short(move) + Short(move).substr(0, 1),
+             Short(move).substr(1)}, {"frame=short,short len=6,11 type=Test,RpcCallFunction rpc=Move",
+                                      "frame=short len=11 type=RpcCallFunction rpc=Move"}),
         Case("long frame over three segments", {big.substr(0, 30000), big.substr(30000, 30000), big.substr(60000)},
              {"", "", "frame=long len=70003 type=Test"}),
         Case("RPC table digest", {Short(digest)},
@@ -148,8 +234,8 @@ std::vector<Case> Cases()
         Case("every tag, as dumped", {Short(EveryType())}, {"frame=short len=60 type=Event"}).Dumped(EveryType()),
         Case("bad tag, data and string past the end", {Short(corrupt)}, {"frame=short len=15 type=Test bad=1,1,1"})
             .Dumped(corrupt),
-        Case("header above 3", {Short("\x07\x02\x00"s)}, {"frame=short len=3 type=Test bad=1"}),
-        Case("no room for a type", {Short("\x00\x01"s)}, {"frame=short len=2 bad=1"}),
+        Case("header above 3; no room for a type", {Short("\x07\x02\x00"s) + Short("\x00\x01"s)},
+             {"frame=short,short len=3,2 type=Test bad=1,1"}),
         Case("frame above the limit", {"\xFD\xFF\xF0\xFF\xFF\xFF" + test}, {"bad_frame=1"}),
         Case("frame cut by the snapshot length", {Short(test)}, {"bad_frame=1"}).Captured(5),
         Case("Decode As", {Short(test)}, {"frame=short len=6 type=Test"}).Port(kOtherPort),
@@ -178,8 +264,7 @@ std::string Summary(std::vector<std::string> const &row)
 
 TEST(Dissector, DecodesCapturesOfTheLibrarysBytes)
 {
-    if (!HaveTshark())
-        GTEST_SKIP() << "tshark is not installed";
+    REQUIRE_TSHARK();
     std::string dir = TestDirectory("known");
     std::vector<Case> cases = Cases();
     PcapWriter pcap;
@@ -241,8 +326,7 @@ TEST(Dissector, DecodesCapturesOfTheLibrarysBytes)
 // on) on others: every packet is dissected, without a Lua error.
 TEST(Dissector, SurvivesRandomAndMutatedCaptures)
 {
-    if (!HaveTshark())
-        GTEST_SKIP() << "tshark is not installed";
+    REQUIRE_TSHARK();
     std::string dir = TestDirectory("fuzz");
     std::mt19937 random(20240611);
     auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
