@@ -5,22 +5,30 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <SharedLib/platform/Clock.h>
+#include <SharedLib/platform/Debugger.h>
 #include <SharedLib/platform/DriveMap.h>
 #include <SharedLib/platform/FileStream.h>
 #include <SharedLib/platform/FileSystem.h>
 #include <SharedLib/platform/LastError.h>
+#include <SharedLib/platform/Lock.h>
+#include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/NamedPipe.h>
 #include <SharedLib/platform/Process.h>
+#include <SharedLib/testing/TestSeams.h>
 
 #include "support/TempDirectory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The code a call that returned -1 left behind; 0 when it succeeded.
+uint32_t failure(int result) { return result == -1 ? platform::GetLastError() : 0; }
 
 TEST(DriveMap, WindowsPathsReachHostFilesWhateverTheirCase)
 {
@@ -37,10 +45,9 @@ TEST(DriveMap, WindowsPathsReachHostFilesWhateverTheirCase)
     for (int i = 0; i < 200; ++i)
         platform::HostPath(lowered.c_str());
     EXPECT_LT(openFiles() - before, 50);
-    EXPECT_EQ(platform::HostPath("relative\\name"), "relative/name");
-    EXPECT_EQ(platform::HostPath("\\\\server\\share\\x"), "");
-    EXPECT_EQ(platform::HostPath("q:\\unmapped"), "");
-    EXPECT_EQ(platform::HostPath(""), "");
+    EXPECT_EQ(platform::HostPath("relative\\name") + "|" + platform::HostPath("\\\\server\\share\\x") +
+                  platform::HostPath("q:\\unmapped") + platform::HostPath(""),
+              "relative/name|");
 }
 
 TEST(DriveMap, MappedDrivesAndTheWindowsView)
@@ -66,29 +73,27 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
     int flags = platform::O_WRONLY_ | platform::O_CREAT_ | platform::O_EXCL_ | platform::O_APPEND_;
     int first = platform::OpenFile(name.c_str(), flags, platform::S_IWRITE_);
     ASSERT_GE(first, 0);
-    EXPECT_EQ(platform::OpenFile(name.c_str(), flags, platform::S_IWRITE_), -1);
-    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_EXISTS);
+    EXPECT_EQ(failure(platform::OpenFile(name.c_str(), flags, platform::S_IWRITE_)), platform::ERROR_FILE_EXISTS);
     platform::CloseFile(first);
 
     std::string other = temp.windows("Zone_00002.txt");
     std::ofstream(temp.host() / "Zone_00002.txt") << "x";
-    EXPECT_EQ(platform::RenamePath(name.c_str(), other.c_str()), -1);  // never replaces
-    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_EXISTS);
+    // A rename never replaces.
+    EXPECT_EQ(failure(platform::RenamePath(name.c_str(), other.c_str())), platform::ERROR_FILE_EXISTS);
     std::string third = temp.windows("zone_00003.TXT");
     EXPECT_EQ(platform::RenamePath(name.c_str(), third.c_str()), 0);
     EXPECT_TRUE(fs::exists(temp.host() / "zone_00003.TXT"));
 
-    EXPECT_EQ(platform::AccessPath(temp.windows("missing").c_str(), platform::ACCESS_EXISTS), -1);
-    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failure(platform::AccessPath(temp.windows("missing").c_str(), platform::ACCESS_EXISTS)),
+              platform::ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(platform::MakeDirectory(temp.windows("a\\b").c_str()), -1);  // only the last component
     EXPECT_EQ(platform::MakeDirectory(temp.windows("a").c_str()), 0);
     EXPECT_EQ(platform::AccessPath(temp.windows("A").c_str(), platform::ACCESS_WRITE), 0);
 
     // A drive that maps nowhere is a missing path for every call.
-    EXPECT_EQ(platform::OpenFile("q:\\x", flags, platform::S_IWRITE_), -1);
-    EXPECT_EQ(platform::RenamePath("q:\\x", third.c_str()), -1);
-    EXPECT_EQ(platform::AccessPath("q:\\x", platform::ACCESS_EXISTS), -1);
-    EXPECT_EQ(platform::MakeDirectory("q:\\x"), -1);
+    EXPECT_EQ(platform::OpenFile("q:\\x", flags, platform::S_IWRITE_) + platform::RenamePath("q:\\x", third.c_str()) +
+                  platform::AccessPath("q:\\x", platform::ACCESS_EXISTS) + platform::MakeDirectory("q:\\x"),
+              -4);
 }
 
 TEST(FileSystem, FindFilesMatchesWildcardsWithoutRegardToCase)
@@ -137,8 +142,7 @@ TEST(FileSystem, WorkingDirectoryInTheWindowsView)
     EXPECT_EQ(executable.substr(0, 3), "z:\\");
     platform::SetDocumentsFolder("z:\\home\\player\\Documents");
     std::string documents;
-    EXPECT_TRUE(platform::GetDocumentsFolder(documents));
-    EXPECT_EQ(documents, "z:\\home\\player\\Documents");
+    EXPECT_TRUE(platform::GetDocumentsFolder(documents) && documents == "z:\\home\\player\\Documents") << documents;
     platform::SetDocumentsFolder("");
 }
 
@@ -150,17 +154,13 @@ public:
         for (auto const &[name, value] : values) {
             char const *old = std::getenv(name);
             m_saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-            set(name, value);
+            platform::SetEnvironmentVariableA(name, value);
         }
     }
     ~ScopedEnvironment()
     {
         for (auto const &[name, value] : m_saved)
-            set(name.c_str(), value ? value->c_str() : nullptr);
-    }
-    static void set(char const *name, char const *value)
-    {
-        platform::SetEnvironmentVariableA(name, value);
+            platform::SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
     }
 
 private:
@@ -193,7 +193,7 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
     EXPECT_EQ(lookUp(), "(none)");
 
     std::string const named = (temp.host() / "Named").string();
-    ScopedEnvironment::set("XDG_DOCUMENTS_DIR", named.c_str());
+    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", named.c_str());
     EXPECT_EQ(lookUp(), "(none)");
     fs::create_directory(temp.host() / "Named");
     EXPECT_EQ(lookUp(), temp.windows("Named"));
@@ -208,10 +208,10 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
     EXPECT_EQ(platform::OpenNamedPipeForWriting((prefix + std::string(200, 'x')).c_str()), nullptr);
     EXPECT_EQ(platform::OpenNamedPipeForWriting(prefix.c_str()), nullptr);
     uint32_t written = 7;
-    EXPECT_FALSE(platform::SetPipeMessageMode(nullptr));
     EXPECT_FALSE(platform::WritePipe(nullptr, "x", 1, &written));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_HANDLE);
     EXPECT_EQ(written, 0u);
+    EXPECT_FALSE(platform::SetPipeMessageMode(nullptr));
     platform::ClosePipe(nullptr);
 
     std::string message;
@@ -226,8 +226,8 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
         pipe = platform::OpenNamedPipeForWriting("\\\\.\\PIPE\\LogViewer");
         ASSERT_NE(pipe, nullptr);
         EXPECT_TRUE(platform::SetPipeMessageMode(pipe));
-        EXPECT_TRUE(platform::WritePipe(pipe, "first", 5, &written));
-        EXPECT_TRUE(platform::WritePipe(pipe, "second", 6, &written));
+        EXPECT_TRUE(platform::WritePipe(pipe, "first", 5, &written) &&
+                    platform::WritePipe(pipe, "second", 6, &written));
         EXPECT_EQ(written, 6u);
         ASSERT_TRUE(server.ReadMessage(message, 2000));
         EXPECT_EQ(message, "first");  // one write, one message
@@ -249,6 +249,78 @@ TEST(PlatformClock, LocalTimeTextHasTheCtimeForm)
     EXPECT_STREQ(text, "Thu Jan  1 00:00:00 1970");
     ASSERT_TRUE(platform::LocalTimeText(1796525691, text));
     EXPECT_STREQ(text, "Sun Dec  6 02:54:51 2026");
+}
+
+TEST(PlatformClock, RealClocksMoveForward)
+{
+    int64_t frequency = 0;
+    EXPECT_TRUE(platform::QueryPerformanceFrequency(&frequency));
+    EXPECT_EQ(frequency, 1000000000);
+    int64_t before = 0, after = 0;
+    uint32_t tickBefore = platform::GetTickCount();
+    platform::QueryPerformanceCounter(&before);
+    platform::Sleep(20);
+    platform::QueryPerformanceCounter(&after);
+    EXPECT_GT(after, before);
+    EXPECT_LT(static_cast<uint32_t>(platform::GetTickCount() - tickBefore), 0x80000000u);  // not backwards
+}
+
+TEST(PlatformProcess, ThreadIdsAreDistinctAndStable)
+{
+    uint32_t mine = platform::GetCurrentThreadId();
+    EXPECT_EQ(mine, platform::GetCurrentThreadId());
+    EXPECT_EQ(mine, platform::GetCurrentProcessId());  // the main thread's id is the process id
+    uint32_t other = 0;
+    std::thread([&] { other = platform::GetCurrentThreadId(); }).join();
+    EXPECT_NE(other, mine);
+    EXPECT_NE(other, 0u);
+}
+
+TEST(PlatformLock, CriticalSectionIsRecursive)
+{
+    platform::CriticalSection section;
+    platform::CriticalSectionLock outer(section);
+    platform::CriticalSectionLock inner(section);
+    bool otherGotIt = true;
+    std::thread([&] { otherGotIt = section.try_lock(); }).join();
+    EXPECT_FALSE(otherGotIt);
+}
+
+TEST(PlatformMessageBox, RecordedAndAnsweredAtOnce)
+{
+    platform::SetMessageBoxEcho(false);
+    platform::TakeMessageBoxRecords();
+    EXPECT_EQ(platform::MessageBoxA(nullptr, "text", "Caption", platform::MB_OK), platform::IDOK);
+    EXPECT_EQ(platform::MessageBoxA(nullptr, "question", "Q", platform::MB_YESNO), platform::IDYES);
+    platform::ScriptMessageBoxAnswer(platform::IDNO);
+    EXPECT_EQ(platform::MessageBoxA(nullptr, "scripted", "Q", platform::MB_YESNO), platform::IDNO);
+    EXPECT_EQ(platform::MessageBoxA(nullptr, nullptr, nullptr, platform::MB_OKCANCEL), platform::IDOK);
+
+    auto records = platform::TakeMessageBoxRecords();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].text + "|" + records[0].caption + "|" + records[2].text + "|" + records[3].text,
+              "text|Caption|scripted|");
+    EXPECT_TRUE(platform::TakeMessageBoxRecords().empty());
+
+    // The record stays bounded however many boxes a program raises.
+    for (int i = 0; i < 1000; ++i)
+        platform::MessageBoxA(nullptr, "again", "Error", platform::MB_OK);
+    EXPECT_LE(platform::TakeMessageBoxRecords().size(), 64u);
+    platform::SetMessageBoxEcho(true);
+}
+
+TEST(PlatformDebugger, DiscardedUnlessASinkIsSet)
+{
+    std::string seen;
+    platform::OutputDebugStringA("nobody hears this");
+    platform::SetDebugOutputSink([](char const *text, void *context) { *static_cast<std::string *>(context) += text; },
+                                 &seen);
+    platform::OutputDebugStringA("one");
+    platform::OutputDebugStringA(nullptr);
+    platform::OutputDebugStringA("two");
+    platform::SetDebugOutputSink(nullptr, nullptr);
+    platform::OutputDebugStringA("three");
+    EXPECT_EQ(seen, "onetwo");
 }
 
 }  // namespace

@@ -38,6 +38,9 @@ WSANETWORKEVENTS waitAndEnumerate(SOCKET s, WSAEVENT event, uint32_t timeoutMs =
     return events;
 }
 
+// The code a call that returned SOCKET_ERROR left behind; 0 when it succeeded.
+uint32_t failure(int result) { return result == SOCKET_ERROR ? GetLastError() : 0; }
+
 struct Pair {
     Pair()
     {
@@ -58,17 +61,15 @@ struct Pair {
     }
     ~Pair()
     {
-        closesocket(client);
-        closesocket(server);
-        WSACloseEvent(clientEvent);
-        WSACloseEvent(serverEvent);
+        closesocket(client), closesocket(server);
+        WSACloseEvent(clientEvent), WSACloseEvent(serverEvent);
     }
     Listener listener;
     SOCKET client, server;
     WSAEVENT clientEvent, serverEvent;
 };
 
-TEST(SocketEvents, ConnectAndAcceptRecordWriteOnce)
+TEST(SocketEvents, WriteIsRecordedOnceAndRearmedOnlyAfterWouldBlock)
 {
     Pair pair;
     WSANETWORKEVENTS client = waitAndEnumerate(pair.client, pair.clientEvent);
@@ -79,32 +80,7 @@ TEST(SocketEvents, ConnectAndAcceptRecordWriteOnce)
     // Writable still, but FD_WRITE is not recorded again without a blocked send.
     EXPECT_EQ(waitAndEnumerate(pair.client, pair.clientEvent, 50).lNetworkEvents, 0);
     EXPECT_EQ(WaitForMultipleEvents(1, &pair.clientEvent, 20), WAIT_TIMEOUT);
-}
 
-TEST(SocketEvents, ReadIsLevelTriggeredAndRearmedByRecv)
-{
-    Pair pair;
-    waitAndEnumerate(pair.server, pair.serverEvent);
-    ASSERT_EQ(platform::send(pair.client, "0123456789", 10, 0), 10);
-    WSANETWORKEVENTS const read = waitAndEnumerate(pair.server, pair.serverEvent);
-    EXPECT_EQ(read.lNetworkEvents, FD_READ);
-    EXPECT_EQ(read.iErrorCode[0], 0);
-    // Not again until recv is called...
-    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
-    char buffer[16];
-    ASSERT_EQ(platform::recv(pair.server, buffer, 4, 0), 4);
-    // ...and then again, because data remains.
-    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent).lNetworkEvents, FD_READ);
-    ASSERT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), 6);
-    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
-    EXPECT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAEWOULDBLOCK);
-}
-
-TEST(SocketEvents, WriteIsRearmedOnlyAfterWouldBlock)
-{
-    Pair pair;
-    waitAndEnumerate(pair.client, pair.clientEvent);
     // Writable all along, but a send that did not block re-arms nothing.
     EXPECT_EQ(platform::send(pair.client, "ping", 4, 0), 4);
     EXPECT_EQ(waitAndEnumerate(pair.client, pair.clientEvent, 30).lNetworkEvents & FD_WRITE, 0);
@@ -125,6 +101,25 @@ TEST(SocketEvents, WriteIsRearmedOnlyAfterWouldBlock)
     ADD_FAILURE() << "FD_WRITE never came back";
 }
 
+TEST(SocketEvents, ReadIsLevelTriggeredAndRearmedByRecv)
+{
+    Pair pair;
+    waitAndEnumerate(pair.server, pair.serverEvent);
+    ASSERT_EQ(platform::send(pair.client, "0123456789", 10, 0), 10);
+    WSANETWORKEVENTS const read = waitAndEnumerate(pair.server, pair.serverEvent);
+    EXPECT_EQ(read.lNetworkEvents, FD_READ);
+    EXPECT_EQ(read.iErrorCode[0], 0);
+    // Not again until recv is called...
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
+    char buffer[16];
+    ASSERT_EQ(platform::recv(pair.server, buffer, 4, 0), 4);
+    // ...and then again, because data remains.
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent).lNetworkEvents, FD_READ);
+    ASSERT_EQ(platform::recv(pair.server, buffer, sizeof buffer, 0), 6);
+    EXPECT_EQ(waitAndEnumerate(pair.server, pair.serverEvent, 30).lNetworkEvents, 0);
+    EXPECT_EQ(failure(platform::recv(pair.server, buffer, sizeof buffer, 0)), WSAEWOULDBLOCK);
+}
+
 TEST(SocketEvents, HandlesAreCheckedAndAResetOnlyClearsTheSignal)
 {
     Pair pair;
@@ -140,12 +135,9 @@ TEST(SocketEvents, HandlesAreCheckedAndAResetOnlyClearsTheSignal)
     EXPECT_FALSE(WSAResetEvent(bogus));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(WSACloseEvent(bogus));
-    EXPECT_EQ(WSAEventSelect(INVALID_SOCKET - 5, pair.serverEvent, FD_READ), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAENOTSOCK);
-    EXPECT_EQ(WSAEnumNetworkEvents(pair.server, pair.serverEvent, nullptr), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAEFAULT);
-    EXPECT_EQ(WSAEnumNetworkEvents(INVALID_SOCKET - 5, pair.serverEvent, &events), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(failure(WSAEventSelect(INVALID_SOCKET - 5, pair.serverEvent, FD_READ)), WSAENOTSOCK);
+    EXPECT_EQ(failure(WSAEnumNetworkEvents(pair.server, pair.serverEvent, nullptr)), WSAEFAULT);
+    EXPECT_EQ(failure(WSAEnumNetworkEvents(INVALID_SOCKET - 5, pair.serverEvent, &events)), WSAENOTSOCK);
     // Deselected, the socket no longer signals its event.
     EXPECT_EQ(WSAEventSelect(pair.server, pair.serverEvent, 0), 0);
     platform::send(pair.client, "y", 1, 0);
@@ -199,9 +191,9 @@ TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
     set.Wait(20, signalled);
     EXPECT_TRUE(signalled.empty());
     std::set<WSAEVENT> expected;
-    for (int i = 0; i < 100; i += 10) {
-        platform::send(pairs[static_cast<size_t>(i)]->client, "x", 1, 0);
-        expected.insert(pairs[static_cast<size_t>(i)]->serverEvent);
+    for (size_t i = 0; i < 100; i += 10) {
+        platform::send(pairs[i]->client, "x", 1, 0);
+        expected.insert(pairs[i]->serverEvent);
     }
     std::set<WSAEVENT> seen;
     for (int round = 0; round < 50 && seen.size() < expected.size(); ++round) {
@@ -212,12 +204,8 @@ TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
     // Signalled until enumerated.
     set.Wait(0, signalled);
     EXPECT_EQ(signalled.size(), expected.size());
-    for (int i = 0; i < 100; i += 10) {
-        WSANETWORKEVENTS events{};
-        WSAEnumNetworkEvents(pairs[static_cast<size_t>(i)]->server, pairs[static_cast<size_t>(i)]->serverEvent,
-                             &events);
-        EXPECT_EQ(events.lNetworkEvents, FD_READ);
-    }
+    for (size_t i = 0; i < 100; i += 10)
+        EXPECT_EQ(waitAndEnumerate(pairs[i]->server, pairs[i]->serverEvent, 0).lNetworkEvents, FD_READ);
     set.Wait(0, signalled);
     EXPECT_TRUE(signalled.empty());
 
@@ -239,15 +227,11 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     SOCKET other = CreateSocket(SOCK_STREAM_);
     ListenSocket(other, 1);  // leaves it listening on some port
     SOCKET clash = CreateSocket(SOCK_STREAM_);
-    EXPECT_EQ(BindSocket(clash, kLoopback, listener.port), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAEADDRINUSE);
-    EXPECT_EQ(platform::send(clash, "x", 1, 0), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAENOTCONN);
-    EXPECT_EQ(BindSocket(clash, 0x01020304, 0), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAEADDRNOTAVAIL);
+    EXPECT_EQ(failure(BindSocket(clash, kLoopback, listener.port)), WSAEADDRINUSE);
+    EXPECT_EQ(failure(platform::send(clash, "x", 1, 0)), WSAENOTCONN);
+    EXPECT_EQ(failure(BindSocket(clash, 0x01020304, 0)), WSAEADDRNOTAVAIL);
     uint32_t on = 1;
-    EXPECT_EQ(ioctlsocket(INVALID_SOCKET - 5, FIONBIO_, &on), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(failure(ioctlsocket(INVALID_SOCKET - 5, FIONBIO_, &on)), WSAENOTSOCK);
     closesocket(clash);
     closesocket(other);
 
@@ -255,8 +239,7 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     EXPECT_EQ(ResolveIPv4("127.0.0.1", &ip), 0);
     EXPECT_EQ(ip, kLoopback);
     EXPECT_NE(ResolveIPv4("no.such.host.invalid", &ip), 0);
-    EXPECT_EQ(InetNtoa(0x7F000001), "127.0.0.1");
-    EXPECT_EQ(InetNtoa(0xFFFFFFFF), "255.255.255.255");
+    EXPECT_EQ(InetNtoa(0x7F000001) + " " + InetNtoa(0xFFFFFFFF), "127.0.0.1 255.255.255.255");
 
     // A refused connect reports its code.
     uint16_t closedPort;
@@ -273,13 +256,11 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     EXPECT_EQ(events.iErrorCode[4], static_cast<int32_t>(WSAECONNREFUSED));
     bool writable = true, exception = false;
     EXPECT_EQ(ProbeConnect(s, &writable, &exception), 1);
-    EXPECT_FALSE(writable);
-    EXPECT_TRUE(exception);
+    EXPECT_TRUE(exception && !writable);
     int32_t error = -1;
     int length = sizeof error;
     EXPECT_EQ(platform::getsockopt(s, SOL_SOCKET_, SO_ERROR_, &error, &length), 0);
-    EXPECT_EQ(platform::getsockopt(s, SOL_SOCKET_, 0x7777, &error, &length), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAENOPROTOOPT);
+    EXPECT_EQ(failure(platform::getsockopt(s, SOL_SOCKET_, 0x7777, &error, &length)), WSAENOPROTOOPT);
     closesocket(s);
     WSACloseEvent(event);
 
@@ -290,20 +271,16 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     for (int i = 0; i < 100 && !exception; ++i)
         if (ProbeConnect(probed, &writable, &exception) == 0)
             platform::Sleep(10);
-    EXPECT_TRUE(exception);
-    EXPECT_FALSE(writable);
+    EXPECT_TRUE(exception && !writable);
     closesocket(probed);
 }
 
 TEST(Sockets, DatagramsKeepTheirBoundaries)
 {
-    SOCKET a = CreateSocket(SOCK_DGRAM_);
-    SOCKET b = CreateSocket(SOCK_DGRAM_);
-    ASSERT_EQ(BindSocket(a, kLoopback, 0), 0);
-    ASSERT_EQ(BindSocket(b, kLoopback, 0), 0);
+    SOCKET a = CreateSocket(SOCK_DGRAM_), b = CreateSocket(SOCK_DGRAM_);
+    ASSERT_EQ(BindSocket(a, kLoopback, 0) + BindSocket(b, kLoopback, 0), 0);
     uint16_t portA = 0, portB = 0;
-    GetSocketName(a, nullptr, &portA);
-    GetSocketName(b, nullptr, &portB);
+    ASSERT_EQ(GetSocketName(a, nullptr, &portA) + GetSocketName(b, nullptr, &portB), 0);
     WSAEVENT event = WSACreateEvent();
     WSAEventSelect(b, event, FD_READ);
     EXPECT_EQ(SendTo(a, "hello", 5, kLoopback, portB), 5);
@@ -313,10 +290,8 @@ TEST(Sockets, DatagramsKeepTheirBoundaries)
     uint32_t from = 0;
     uint16_t fromPort = 0;
     EXPECT_EQ(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort), 5);
-    EXPECT_EQ(from, kLoopback);
-    EXPECT_EQ(fromPort, portA);
-    EXPECT_EQ(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort), SOCKET_ERROR);
-    EXPECT_EQ(GetLastError(), WSAEMSGSIZE);
+    EXPECT_EQ(std::pair(from, fromPort), std::pair(kLoopback, portA));
+    EXPECT_EQ(failure(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort)), WSAEMSGSIZE);
     closesocket(a);
     closesocket(b);
     WSACloseEvent(event);

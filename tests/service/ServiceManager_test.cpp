@@ -3,10 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +15,7 @@
 #include <SharedLib/platform/FileSystem.h>
 #include <SharedLib/platform/LastError.h>
 #include <SharedLib/platform/MessageBox.h>
+#include <SharedLib/platform/Process.h>
 #include <SharedLib/platform/ServiceControl.h>
 #include <SharedLib/service/ServiceManager.h>
 #include <SharedLib/testing/TestSeams.h>
@@ -32,16 +31,10 @@ namespace fs = std::filesystem;
 constexpr char kName[] = "ZoneServer";
 constexpr char kDisplay[] = "Zone Server";
 
-// Sets an environment variable; putenv keeps the very string, so every one
-// stays allocated (and reachable) for the process's life. An empty value
-// reads as unset to the service manager.
-void setVariable(std::string const &name, std::string const &value)
+// Sets an environment variable; an empty value unsets it.
+void setVariable(char const *name, std::string const &value)
 {
-    static auto *kept = new std::vector<std::unique_ptr<char[]>>;
-    std::string const assignment = name + "=" + value;
-    kept->push_back(std::make_unique<char[]>(assignment.size() + 1));
-    std::memcpy(kept->back().get(), assignment.c_str(), assignment.size() + 1);
-    putenv(kept->back().get());
+    platform::SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
 }
 
 // A systemctl that records its calls, fails a verb when a file "fail-<verb>"
@@ -71,9 +64,7 @@ protected:
         platform::SetMessageBoxEcho(false);
         platform::TakeMessageBoxRecords();
         fs::create_directories(dir.host() / "bin");
-        {
-            std::ofstream(dir.host() / "bin" / "systemctl", std::ios::binary) << kSystemctl;
-        }
+        std::ofstream(dir.host() / "bin" / "systemctl", std::ios::binary) << kSystemctl;
         fs::permissions(dir.host() / "bin" / "systemctl", fs::perms::owner_all);
         char const separator = fs::path::preferred_separator == '/' ? ':' : ';';
         char const *path = std::getenv("PATH");
@@ -124,6 +115,14 @@ protected:
 
     fs::path units() const { return dir.host() / "units"; }
 
+    static std::string describe(std::vector<platform::ScAction> const &actions)
+    {
+        std::string text;
+        for (auto const &action : actions)
+            text += std::to_string(action.type) + "/" + std::to_string(action.delay) + " ";
+        return text;
+    }
+
     // The stand-in's calls since the last look.
     Strings takeCalls()
     {
@@ -171,23 +170,17 @@ TEST_F(ServiceManagerTest, OptionsInAnyCaseAndTheirMistakes)
 TEST_F(ServiceManagerTest, InstallCreatesTheEntryInAnyCase)
 {
     EXPECT_EQ(outcome({"-world", "3", "-InStAlL"}), "1");
-    platform::ServiceEntry entry;
-    ASSERT_TRUE(installed(&entry));
+    platform::ServiceEntry e;
+    ASSERT_TRUE(installed(&e));
     std::string executable;
     ASSERT_TRUE(platform::GetExecutablePath(executable));
-    EXPECT_EQ(entry.binaryPathName, executable);
-    EXPECT_EQ(entry.displayName, kDisplay);
-    EXPECT_EQ(entry.serviceType, platform::SERVICE_WIN32_OWN_PROCESS);
-    EXPECT_EQ(entry.startType, platform::SERVICE_AUTO_START);
-    EXPECT_EQ(entry.errorControl, platform::SERVICE_ERROR_NORMAL);
-    EXPECT_EQ(entry.serviceStartName, "");  // the local system account
-    ASSERT_TRUE(entry.hasFailureActions);
-    EXPECT_EQ(entry.resetPeriod, 0xFFFFFFFFu);
-    EXPECT_FALSE(entry.hasRebootMessage);
-    EXPECT_EQ(entry.command, "");
-    ASSERT_EQ(entry.failureActions.size(), 1u);
-    EXPECT_EQ(entry.failureActions[0].type, platform::SC_ACTION_RESTART);
-    EXPECT_EQ(entry.failureActions[0].delay, 10000u);
+    EXPECT_EQ(e.binaryPathName, executable);
+    // Own process, automatic start, normal errors, the local system account, restarts after ten seconds for ever.
+    EXPECT_EQ(e.displayName + "|" + std::to_string(e.serviceType) + " " + std::to_string(e.startType) + " " +
+                  std::to_string(e.errorControl) + "|" + e.serviceStartName + "|" + std::to_string(e.resetPeriod) +
+                  " " + std::to_string(e.hasFailureActions) + std::to_string(e.hasRebootMessage) + e.command + "|" +
+                  describe(e.failureActions),
+              "Zone Server|16 2 1||4294967295 10|1/10000 ");
 }
 
 TEST_F(ServiceManagerTest, ReinstallReconfiguresTheExistingEntry)
@@ -358,9 +351,7 @@ TEST_F(SystemdServiceTest, RefusalsOfTheManagerAreReportedAndUndone)
 TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
 {
     fs::create_directories(dir.host() / "with space");
-    {
-        std::ofstream(dir.host() / "with space" / "prog") << "#!/bin/sh\n";
-    }
+    std::ofstream(dir.host() / "with space" / "prog") << "#!/bin/sh\n";
     fs::permissions(dir.host() / "with space" / "prog", fs::perms::owner_all);
     std::string const windows = dir.windows("with space\\prog");
     std::string const host = (dir.host() / "with space" / "prog").string();
@@ -393,12 +384,10 @@ TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
         EXPECT_NE(text.find("Requires=Db\\x20Server.service\nAfter=Db\\x20Server.service\nRequires=Auth.service\n"),
                   std::string::npos)
             << text;
-        platform::ServiceEntry entry;
-        ASSERT_TRUE(platform::QueryServiceEntry(c.name, &entry));
-        EXPECT_EQ(entry.serviceName, c.name);
-        EXPECT_EQ(entry.displayName, "50% \"load\" next");
-        EXPECT_EQ(entry.binaryPathName, c.queried);
-        EXPECT_EQ(entry.startType, platform::SERVICE_DEMAND_START);
+        platform::ServiceEntry e;
+        ASSERT_TRUE(platform::QueryServiceEntry(c.name, &e));
+        EXPECT_EQ(e.serviceName + "|" + e.displayName + "|" + e.binaryPathName + "|" + std::to_string(e.startType),
+                  c.name + std::string("|50% \"load\" next|") + c.queried + "|3");
         platform::CloseServiceHandle(service);
     }
     EXPECT_EQ(platform::ListServiceEntries(), (Strings{".hidden@1", "Zone Server"}));
@@ -427,12 +416,6 @@ TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
         {0xFFFFFFFF, {restart, none}, "StartLimitIntervalSec=infinity\nStartLimitBurst=2\n", 0xFFFFFFFF},
         {0, {restart, none}, "StartLimitIntervalSec=1s\nStartLimitBurst=2\n", 1},
         {0, {restart}, "StartLimitIntervalSec=0\n", 0xFFFFFFFF},
-    };
-    auto describe = [](std::vector<ScAction> const &actions) {
-        std::string text;
-        for (ScAction const &action : actions)
-            text += std::to_string(action.type) + "/" + std::to_string(action.delay) + " ";
-        return text;
     };
     for (Case const &c : cases) {
         platform::ServiceFailureActions const actions{c.reset, nullptr, "", static_cast<uint32_t>(c.actions.size()),
@@ -511,19 +494,13 @@ TEST_F(ServiceManagerTest, StopAndShutdownControlsEndTheService)
         EXPECT_EQ(g_firstArgument, kName);
         EXPECT_FALSE(ServiceManager::isServiceRunning());
 
-        auto reports = platform::TakeServiceStatusReports();
-        ASSERT_EQ(reports.size(), 4u);
-        for (auto const &report : reports) {
-            EXPECT_EQ(report.serviceName, kName);
-            EXPECT_EQ(report.status.dwServiceType, platform::SERVICE_WIN32);
-            EXPECT_EQ(report.status.dwControlsAccepted, 5u);
-        }
-        EXPECT_EQ(reports[0].status.dwCurrentState, platform::SERVICE_RUNNING);
-        EXPECT_EQ(reports[1].status.dwCurrentState, platform::SERVICE_RUNNING);
-        EXPECT_EQ(reports[2].status.dwCurrentState, platform::SERVICE_STOPPED);
-        EXPECT_EQ(reports[2].status.dwWin32ExitCode, 0u);
-        EXPECT_EQ(reports[3].status.dwCurrentState, platform::SERVICE_STOPPED);
-        EXPECT_EQ(reports[3].status.dwWin32ExitCode, 7u);
+        // "name type state exit accepted": running, running, stopped, stopped with the code.
+        std::string reports;
+        for (auto const &r : platform::TakeServiceStatusReports())
+            reports += r.serviceName + " " + std::to_string(r.status.dwServiceType) + " " +
+                       std::to_string(r.status.dwCurrentState) + " " + std::to_string(r.status.dwWin32ExitCode) +
+                       " " + std::to_string(r.status.dwControlsAccepted) + "|";
+        EXPECT_EQ(reports, "ZoneServer 48 4 0 5|ZoneServer 48 4 0 5|ZoneServer 48 1 0 5|ZoneServer 48 1 7 5|");
         ServiceManager::endService(9);  // the status handle ended with the dispatcher
         EXPECT_TRUE(platform::TakeServiceStatusReports().empty());
     }

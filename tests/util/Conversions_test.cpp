@@ -30,6 +30,7 @@ std::unique_ptr<char[]> unterminated(std::string const &text)
 constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 constexpr int64_t kMinI64 = std::numeric_limits<int64_t>::min();
 constexpr double kInf = std::numeric_limits<double>::infinity();
+using Strings = std::vector<std::string>;
 
 }  // namespace
 
@@ -49,19 +50,14 @@ TEST(SignedReaders, ReadLikeTheRuntimeDecimalReaderWithinTheCount)
                           {"77", std::numeric_limits<int32_t>::max(), 77}};
     for (Case const &c : cases)
         EXPECT_EQ(c.count == -1 ? stringToInt64(c.text) : stringToInt64(c.text, c.count), c.value) << c.count;
-    // Narrower readers keep the low bits.
-    EXPECT_EQ(stringToInt8("300"), 44);
-    EXPECT_EQ(stringToInt16("70000"), 4464);
-    EXPECT_EQ(stringToInt32("4294967297"), 1);
-    EXPECT_EQ(stringToInt8("-1"), -1);
-    EXPECT_EQ(stringToInt32("-1"), -1);
-    EXPECT_EQ(stringToInt16("70000", 5), 4464);
-    EXPECT_EQ(stringToInt32("12345", 3), 123);
+    // Narrower readers keep the low bits; 4567 keeps its low byte, 0xD7.
     auto record = unterminated("  12-0034567");
-    EXPECT_EQ(stringToInt16(record.get(), 4), 12);
-    EXPECT_EQ(stringToInt32(record.get() + 4, 4), -3);
-    EXPECT_EQ(stringToInt8(record.get() + 8, 4), -41);  // 4567 keeps its low byte, 0xD7
-    EXPECT_EQ(stringToInt64(record.get() + 11, 1), 7);
+    EXPECT_EQ((std::vector<int64_t>{stringToInt8("300"), stringToInt16("70000"), stringToInt32("4294967297"),
+                                    stringToInt8("-1"), stringToInt32("-1"), stringToInt16("70000", 5),
+                                    stringToInt32("12345", 3), stringToInt16(record.get(), 4),
+                                    stringToInt32(record.get() + 4, 4), stringToInt8(record.get() + 8, 4),
+                                    stringToInt64(record.get() + 11, 1)}),
+              (std::vector<int64_t>{44, 4464, 1, -1, -1, 4464, 123, 12, -3, -41, 7}));
 }
 
 TEST(UnsignedReaders, WithAndWithoutCount)
@@ -84,15 +80,13 @@ TEST(UnsignedReaders, WithAndWithoutCount)
     };
     for (Case const &c : cases)
         EXPECT_EQ(stringToUint64(c.text, c.count), c.value) << (c.text ? c.text : "null") << " " << c.count;
-    EXPECT_EQ(stringToUint64("18446744073709551615"), kMaxU64);
+    // A short text in a wide field is not split past its terminator.
     auto field = unterminated("18446744073709551615");
-    EXPECT_EQ(stringToUint64(field.get(), 20), kMaxU64);
     auto shortText = unterminated(std::string("12\0", 3));
-    EXPECT_EQ(stringToUint64(shortText.get(), 20), 12u);  // not split past the terminator
-    EXPECT_EQ(stringToUint8("256"), 0);
-    EXPECT_EQ(stringToUint16("65537"), 1);
-    EXPECT_EQ(stringToUint32("18446744073709551615", -1), 0xFFFFFFFFu);
-    EXPECT_EQ(stringToUint32("-1"), 0xFFFFFFFFu);
+    EXPECT_EQ((std::vector<uint64_t>{stringToUint64("18446744073709551615"), stringToUint64(field.get(), 20),
+                                     stringToUint64(shortText.get(), 20), stringToUint8("256"), stringToUint16("65537"),
+                                     stringToUint32("18446744073709551615", -1), stringToUint32("-1")}),
+              (std::vector<uint64_t>{kMaxU64, kMaxU64, 12, 0, 1, 0xFFFFFFFFu, 0xFFFFFFFFu}));
 
     // Long texts are split ten characters before their end.
     std::string const digits = "12345678909876543210";
@@ -121,12 +115,12 @@ TEST(FloatReader, ReadsDecimalTextWithinTheCount)
     EXPECT_TRUE(std::signbit(stringToFloat("-1e-400")));
     EXPECT_TRUE(std::isnan(stringToFloat("nan")));
 
+    // "e" without digits is not an exponent.
     auto field = unterminated("3.14159e2");
-    EXPECT_EQ(stringToFloat(field.get(), 4), 3.14);
-    EXPECT_EQ(stringToFloat(field.get(), 8), 3.14159);  // "e" without digits is not an exponent
-    EXPECT_EQ(stringToFloat(field.get(), 9), 314.159);
-    EXPECT_EQ(stringToFloat(field.get(), -3), 0.0);
-    EXPECT_EQ(stringToFloat("2.5\0" "7", 5), 2.5);
+    EXPECT_EQ((std::vector<double>{stringToFloat(field.get(), 4), stringToFloat(field.get(), 8),
+                                   stringToFloat(field.get(), 9), stringToFloat(field.get(), -3),
+                                   stringToFloat("2.5\0" "7", 5)}),
+              (std::vector<double>{3.14, 3.14159, 314.159, 0.0, 2.5}));
 }
 
 TEST(Writers, TextOfNumbersReadsBackToTheSameValue)
@@ -135,10 +129,8 @@ TEST(Writers, TextOfNumbersReadsBackToTheSameValue)
                   int64ToString(std::numeric_limits<int64_t>::max()),
               "0 -1 -9223372036854775808 9223372036854775807");
     EXPECT_EQ(uint64ToString(0) + " " + uint64ToString(kMaxU64), "0 18446744073709551615");
-    EXPECT_STREQ(boolToString(true), "true");
-    EXPECT_STREQ(boolToString(false), "false");
-    EXPECT_EQ(floatToString(2.5), "2.5");
-    EXPECT_EQ(floatToString(100.0), "100");
+    EXPECT_EQ(std::string(boolToString(true)) + boolToString(false), "truefalse");
+    EXPECT_EQ(floatToString(2.5) + " " + floatToString(100.0), "2.5 100");
     std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 0.1, 1.0 / 3, 3.141592653589793, 1e22, 1e-300,
                                   5e-324, std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
                                   -123.456, 9007199254740993.0, kInf, -kInf};
@@ -161,19 +153,12 @@ TEST(Writers, TextOfNumbersReadsBackToTheSameValue)
 TEST(Strings, TrimPathsExtensionsAndCase)
 {
     // Only space and tab are blanks.
-    EXPECT_EQ(strLTrim("   "), "   ");
-    EXPECT_EQ(strRTrim("   "), "");
-    EXPECT_EQ(strTrim("   "), "");
-    EXPECT_EQ(strTrim("\tvalue\n"), "value\n");
-    EXPECT_EQ(strTrim(" \t a b \t "), "a b");
-    EXPECT_EQ(strRTrim(" x\r"), " x\r");
-
-    EXPECT_EQ(removePath("c:\\data\\map.pig"), "map.pig");
-    EXPECT_EQ(removePath("c:\\data\\"), "");
-    EXPECT_EQ(removePath("a/b\\c/d.txt"), "d.txt");
-    EXPECT_EQ(removeExtension("map.tar.gz"), "map.tar");
-    EXPECT_EQ(removeExtension("dir.old\\file"), "dir");
-    EXPECT_EQ(removeExtension("file"), "file");
+    EXPECT_EQ((Strings{strLTrim("   "), strRTrim("   "), strTrim("   "), strTrim("\tvalue\n"), strTrim(" \t a b \t "),
+                       strRTrim(" x\r")}),
+              (Strings{"   ", "", "", "value\n", "a b", " x\r"}));
+    EXPECT_EQ((Strings{removePath("c:\\data\\map.pig"), removePath("c:\\data\\"), removePath("a/b\\c/d.txt"),
+                       removeExtension("map.tar.gz"), removeExtension("dir.old\\file"), removeExtension("file")}),
+              (Strings{"map.pig", "", "d.txt", "map.tar", "dir", "file"}));
     for (auto [before, after] : {std::pair{"map.pig", "map.bak"}, {"map", "map.bak"}, {"dir.old\\file", "dir.bak"}}) {
         std::string name = before;
         replaceExtension(name, "bak");
@@ -189,8 +174,7 @@ TEST(Strings, TrimPathsExtensionsAndCase)
     makeUpper(nullptr);
     makeLower(nullptr);
 
-    EXPECT_FALSE(Kest::Orv::isSet(nullptr));
-    EXPECT_FALSE(Kest::Orv::isSet(""));
+    EXPECT_FALSE(Kest::Orv::isSet(nullptr) || Kest::Orv::isSet(""));
     EXPECT_TRUE(Kest::Orv::isSet(" "));
 }
 

@@ -47,10 +47,9 @@ protected:
 TEST_F(GamePathTest, InitFromTheWorkingDirectory)
 {
     InitGamePath(false, nullptr);
-    EXPECT_STREQ(GetGamePath(), game.c_str());
-    EXPECT_STREQ(GetParentPath(), game.substr(0, game.rfind('\\')).c_str());
-    EXPECT_STREQ(GetRemoteGamePath(), game.c_str());
-    EXPECT_STREQ(GetGameOutputPath(), game.c_str());
+    EXPECT_EQ(std::string(GetGamePath()) + "|" + GetParentPath() + "|" + GetRemoteGamePath() + "|" +
+                  GetGameOutputPath(),
+              game + "|" + game.substr(0, game.rfind('\\')) + "|" + game + "|" + game);
 
     // The lower-cased path still reaches the mixed-case directories.
     std::string room = MakeFullRoomPath("Harbor");
@@ -76,38 +75,36 @@ TEST_F(GamePathTest, MissingDocumentsFolderFallsBackToTheGamePath)
 {
     // A home without a Documents folder (nor user-dirs.dirs): the output
     // stays beside the game.
+    std::string const home = temp.host().string();
     std::vector<std::pair<char const *, std::optional<std::string>>> saved;
-    for (char const *name : {"HOME", "XDG_DOCUMENTS_DIR", "XDG_CONFIG_HOME"}) {
-        char const *value = std::getenv(name);
-        saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    for (auto [name, value] : {std::pair{"HOME", home.c_str()}, {"XDG_CONFIG_HOME", home.c_str()},
+                               {"XDG_DOCUMENTS_DIR", nullptr}}) {
+        char const *old = std::getenv(name);
+        saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+        platform::SetEnvironmentVariableA(name, value);
     }
-    platform::SetEnvironmentVariableA("HOME", temp.host().string().c_str());
-    platform::SetEnvironmentVariableA("XDG_CONFIG_HOME", temp.host().string().c_str());
-    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
     InitGamePath(true, nullptr);
     EXPECT_STREQ(GetGameOutputPath(), game.c_str());
-    for (auto const &[name, value] : saved) {
+    for (auto const &[name, value] : saved)
         platform::SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
-    }
 }
 
 TEST_F(GamePathTest, JoinsAndTheirExceptions)
 {
     InitGamePath(false, nullptr);
-    EXPECT_EQ(GetFullPath("d:\\data\\x.ini"), "d:\\data\\x.ini");
-    EXPECT_EQ(GetFullPath("\\\\server\\share\\x"), "\\\\server\\share\\x");
-    EXPECT_EQ(GetFullPath("\\x"), game + "\\\\x");  // a single backslash is not absolute
-    EXPECT_EQ(GetFullPath("cfg\\a.ini"), game + "\\cfg\\a.ini");
-    EXPECT_EQ(GetOutputPath("d:\\logs"), "d:\\logs");
-    EXPECT_EQ(GetOutputPath("\\\\server\\share"), game + "\\\\\\server\\share");
-    EXPECT_EQ(MakeFullPath(nullptr, "a.txt"), game + "\\a.txt");
-    EXPECT_EQ(MakeFullPath("cfg", "a.txt"), game + "\\cfg\\a.txt");
+    // A single backslash is not absolute; a UNC path is, except for output.
+    EXPECT_EQ((std::vector<std::string>{GetFullPath("d:\\data\\x.ini"), GetFullPath("\\\\server\\share\\x"),
+                                        GetFullPath("\\x"), GetFullPath("cfg\\a.ini"), GetOutputPath("d:\\logs"),
+                                        GetOutputPath("\\\\server\\share"), MakeFullPath(nullptr, "a.txt"),
+                                        MakeFullPath("cfg", "a.txt")}),
+              (std::vector<std::string>{"d:\\data\\x.ini", "\\\\server\\share\\x", game + "\\\\x",
+                                        game + "\\cfg\\a.ini", "d:\\logs", game + "\\\\\\server\\share",
+                                        game + "\\a.txt", game + "\\cfg\\a.txt"}));
 
     InitRemotePath("r:\\Remote");
     SetOutputPath("o:\\Out");
-    EXPECT_EQ(GetRemoteFullPath("x"), "r:\\Remote\\x");
-    EXPECT_EQ(MakeRemoteFullPath("sub", "x"), "r:\\Remote\\sub\\x");
-    EXPECT_EQ(GetOutputPath("x"), "o:\\Out\\x");
+    EXPECT_EQ(GetRemoteFullPath("x") + "|" + MakeRemoteFullPath("sub", "x") + "|" + GetOutputPath("x"),
+              "r:\\Remote\\x|r:\\Remote\\sub\\x|o:\\Out\\x");
     std::string tooLong(300, 'a');
     InitRemotePath(tooLong.c_str());  // refused: the old value stays
     EXPECT_STREQ(GetRemoteGamePath(), "r:\\Remote");
