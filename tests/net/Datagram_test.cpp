@@ -20,22 +20,19 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;
 constexpr uint32_t kLoopback = 0x7F000001;
 
 // A plain UDP socket on the loopback address, the far end of the tests.
 struct RawUdp {
     explicit RawUdp(uint32_t ip = kLoopback, uint16_t wanted = 0)
-        : socket(platform::CreateSocket(platform::SOCK_DGRAM_))
     {
         SetSocketBlockingFlag(socket, false);
         bound = platform::BindSocket(socket, ip, wanted) == 0;
         platform::GetSocketName(socket, nullptr, &port);
     }
     ~RawUdp() { platform::closesocket(socket); }
-    void sendTo(uint16_t to, std::string const &bytes)
-    {
-        platform::SendTo(socket, bytes.data(), static_cast<int>(bytes.size()), kLoopback, to);
-    }
+    void sendTo(uint16_t to, std::string const &s) { platform::SendTo(socket, s.data(), int(s.size()), kLoopback, to); }
     // The next datagram, if one arrives within the time.
     std::optional<std::string> receive(int timeoutMs = 1000)
     {
@@ -46,7 +43,7 @@ struct RawUdp {
         return n >= 0 ? std::optional<std::string>(std::string(buffer, static_cast<size_t>(n))) : std::nullopt;
     }
 
-    platform::SOCKET socket;
+    platform::SOCKET socket = platform::CreateSocket(platform::SOCK_DGRAM_);
     uint16_t port = 0;
     bool bound = false;
 };
@@ -83,9 +80,10 @@ protected:
     {
         return DriveUntil([&] { conn.Pulse(); }, [&] { return handler.messages.size() >= count; });
     }
+    void send(std::string const &bytes) { peer.sendTo(conn.GetLocalPort(), bytes); }
     long countLines(std::string const &text) const
     {
-        auto logged = texts();
+        Lines logged = texts();
         return std::count(logged.begin(), logged.end(), text);
     }
     static std::string dropped(int size)
@@ -111,10 +109,8 @@ TEST_F(DatagramTest, MultiMessageListsArePackedUpToTheMaximum)
     EXPECT_FALSE(conn.SendMultiMsg(&list, kLoopback, peer.port));
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(peer.receive(), Frame(std::string(600, 'b')) + Frame(std::string(100, 'c')));
-    EXPECT_EQ(conn.getBytesSent(), 602u + 704u);
-    EXPECT_EQ(conn.getMessagesSent(), 0u);
-    EXPECT_EQ(countLines("Network: Sending 602 bytes over UDP"), 1);
-    EXPECT_EQ(countLines("Network: Sending 704 bytes over UDP"), 1);
+    EXPECT_EQ(T(conn.getBytesSent(), conn.getMessagesSent()), T(602u + 704u, 0u));
+    EXPECT_EQ(countLines("Network: Sending 602 bytes over UDP") + countLines("Network: Sending 704 bytes over UDP"), 2);
 
     // Nothing to send: no datagram.
     EXPECT_FALSE(conn.SendMultiMsg(&list, kLoopback, peer.port));
@@ -127,24 +123,16 @@ TEST_F(DatagramTest, MultiMessageListsArePackedUpToTheMaximum)
     EXPECT_FALSE(conn.SendMultiMsg(&list, kLoopback, peer.port));
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(peer.receive(), std::string());
-    list.emplace_back(10, 'a');
-    list.emplace_back(70000, 'y');
-    list.emplace_back(0, 'z');
-    list.emplace_back(1008, 'w');  // fills the datagram exactly
+    list = {CCharVector(10, 'a'), CCharVector(70000, 'y'), CCharVector(), CCharVector(1008, 'w')};  // fills it exactly
     EXPECT_FALSE(conn.SendMultiMsg(&list, kLoopback, peer.port));
     EXPECT_EQ(peer.receive(), Frame(std::string(10, 'a')) + Frame("") + Frame(std::string(1008, 'w')));
-    EXPECT_EQ(countLines(dropped(2002)), 1);
-    EXPECT_EQ(countLines(dropped(70002)), 1);
+    EXPECT_EQ(countLines(dropped(2002)) + countLines(dropped(70002)), 2);
 }
 
 // The queued form sends to the connection's remote address.
 class AddressedConnection : public CConnection {
 public:
-    void setRemote(uint32_t ip, uint16_t port)
-    {
-        m_remoteAddress = ip;
-        m_remotePort = port;
-    }
+    void setRemote(uint32_t ip, uint16_t port) { m_remoteAddress = ip, m_remotePort = port; }
 };
 
 TEST_F(DatagramTest, SingleMessagesGoOutAtOnceWithinTheirLimits)
@@ -157,8 +145,7 @@ TEST_F(DatagramTest, SingleMessagesGoOutAtOnceWithinTheirLimits)
     sender.SendMsg(static_cast<unsigned short>(tooLong.size()), tooLong.data(), kLoopback, peer.port);
     EXPECT_EQ(countLines(dropped(1025)), 1);
     EXPECT_FALSE(peer.receive(50).has_value());
-    EXPECT_EQ(sender.getMessagesSent(), 1u);
-    EXPECT_EQ(sender.getBytesSent(), 1024u);
+    EXPECT_EQ(T(sender.getMessagesSent(), sender.getBytesSent()), T(1u, 1024u));
 
     CPackedData packet;
     packet.PutUint32(0x01020304);
@@ -167,8 +154,7 @@ TEST_F(DatagramTest, SingleMessagesGoOutAtOnceWithinTheirLimits)
     sender.setRemote(kLoopback, peer.port);
     sender.SendMsg(uint32_t{5}, "hello");
     EXPECT_EQ(peer.receive(), Frame("hello"));
-    EXPECT_EQ(sender.GetOutboundByteCount(), 0);
-    EXPECT_EQ(sender.getMessagesSent(), 3u);
+    EXPECT_EQ(T(sender.GetOutboundByteCount(), sender.getMessagesSent()), T(0, 3u));
 
     // A larger maximum lets more through, but never past a 16-bit length.
     CConnection::setMaxUDPPacketSize(65535);
@@ -189,94 +175,86 @@ TEST_F(DatagramTest, ReceivedMessagesAreDeliveredWithTheirSender)
 {
     RawUdp other;
     clearLines();
-    peer.sendTo(conn.GetLocalPort(), Frame("one") + Frame("two") + Frame("three"));
+    send(Frame("one") + Frame("two") + Frame("three"));
     ASSERT_TRUE(receiveMessages(3));
     other.sendTo(conn.GetLocalPort(), Frame("four"));
     ASSERT_TRUE(receiveMessages(4));
 
-    EXPECT_EQ(handler.messages, (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_EQ(handler.messages, (Lines{"one", "two", "three", "four"}));
     std::pair<uint32_t, uint16_t> first{kLoopback, peer.port}, second{kLoopback, other.port};
     EXPECT_EQ(handler.senders, (std::vector<std::pair<uint32_t, uint16_t>>{first, first, first, second}));
     EXPECT_EQ(conn.getMessagesPerPacket(), 3u);
-    EXPECT_EQ(conn.getMessagesPerPacket(), 0u);
-    EXPECT_EQ(conn.getMessagesReceived(), 4u);
-    EXPECT_EQ(conn.getBytesReceived(), 3u + 3u + 5u + 4u);  // the prefixes are not counted
+    EXPECT_EQ(conn.getMessagesPerPacket(), 0u);  // reset by reading
+    // The prefixes are not counted.
+    EXPECT_EQ(T(conn.getMessagesReceived(), conn.getBytesReceived()), T(4u, 3u + 3u + 5u + 4u));
     auto processed = [](std::string what, uint16_t port) {
         return "Network: Processed " + what + " bytes) over UDP from 127.0.0.1:" + std::to_string(port);
     };
-    EXPECT_EQ(texts(), (std::vector<std::string>{processed("3 messages (17", peer.port),
-                                                 processed("1 messages (6", other.port)}));
+    EXPECT_EQ(texts(), (Lines{processed("3 messages (17", peer.port), processed("1 messages (6", other.port)}));
 }
 
 TEST_F(DatagramTest, ABadLengthDropsTheRestOfItsDatagram)
 {
-    struct Case {
-        std::string datagram;
-        int badSize;
-    };
     // Zero, too long for the datagram, as long as the maximum itself, the
     // long form (which cannot pass the default maximum), a lone trailing byte.
-    Case cases[] = {{Frame("first") + std::string(2, '\0') + Frame("lost"), 0},
-                    {Frame("second") + std::string("\x10\x00xx", 4), 16},
-                    {std::string("\x00\x04", 2) + std::string(1024, 'm'), 1024},
-                    {std::string("\xFD\xFF\x01\x00\x00\x00z", 7), 65533},
-                    {Frame("third") + "\x01", 1}};
-    for (Case const &c : cases)
-        peer.sendTo(conn.GetLocalPort(), c.datagram);
+    std::pair<std::string, int> cases[] = {{Frame("first") + std::string(2, '\0') + Frame("lost"), 0},
+                                           {Frame("second") + std::string("\x10\x00xx", 4), 16},
+                                           {std::string("\x00\x04", 2) + std::string(1024, 'm'), 1024},
+                                           {std::string("\xFD\xFF\x01\x00\x00\x00z", 7), 65533},
+                                           {Frame("third") + "\x01", 1}};
+    for (auto const &[datagram, badSize] : cases)
+        send(datagram);
     ASSERT_TRUE(receiveMessages(3));
-    DriveUntil([&] { conn.Pulse(); }, [&] { return countLines("Network: Processed 1 messages (8 bytes) over UDP from "
-                                                              "127.0.0.1:" + std::to_string(peer.port)) == 1; });
-    EXPECT_EQ(handler.messages, (std::vector<std::string>{"first", "second", "third"}));
-    for (Case const &c : cases)
+    std::string last = "Network: Processed 1 messages (8 bytes) over UDP from 127.0.0.1:" + std::to_string(peer.port);
+    DriveUntil([&] { conn.Pulse(); }, [&] { return countLines(last) == 1; });
+    EXPECT_EQ(handler.messages, (Lines{"first", "second", "third"}));
+    for (auto const &[datagram, badSize] : cases)
         EXPECT_EQ(countLines("WARNING Network: Received bad UDP packet from 127.0.0.1 (size " +
-                             std::to_string(c.badSize) + ", max 1024), dropping."),
+                             std::to_string(badSize) + ", max 1024), dropping."),
                   1);
     EXPECT_EQ(conn.GetState(), CConnection::Datagram);
 
     // A maximum above 65533 lets the long form through.
     CConnection::setMaxUDPPacketSize(65535);
-    peer.sendTo(conn.GetLocalPort(), std::string("\xFD\xFF\x03\x00\x00\x00", 6) + "abc" + Frame("de"));
+    send(std::string("\xFD\xFF\x03\x00\x00\x00", 6) + "abc" + Frame("de"));
     ASSERT_TRUE(receiveMessages(5));
-    EXPECT_EQ(handler.messages[3], "abc");
-    EXPECT_EQ(handler.messages[4], "de");
+    EXPECT_EQ(Lines(handler.messages.begin() + 3, handler.messages.end()), (Lines{"abc", "de"}));
 }
 
 TEST_F(DatagramTest, OneCallDeliversFiftyDatagramsAndDiscardsTheRest)
 {
     for (int i = 0; i < 60; ++i)
-        peer.sendTo(conn.GetLocalPort(), Frame(std::to_string(i)));
+        send(Frame(std::to_string(i)));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     conn.Pulse();
     ASSERT_EQ(handler.messages.size(), 50u);
-    EXPECT_EQ(handler.messages.front(), "0");
-    EXPECT_EQ(handler.messages.back(), "49");
+    EXPECT_EQ(handler.messages.front() + handler.messages.back(), "049");
     EXPECT_EQ(countLines("Network: Dropping 10 UDP packets"), 1);
     // The surplus is gone from the socket, not waiting for the next call.
     conn.Pulse();
     EXPECT_EQ(handler.messages.size(), 50u);
 
     // An empty datagram is read and delivers nothing; the event path reads too.
-    peer.sendTo(conn.GetLocalPort(), "");
-    peer.sendTo(conn.GetLocalPort(), Frame("after"));
+    send("");
+    send(Frame("after"));
     ASSERT_TRUE(DriveUntil([&] { WaitAndHandle(conn); }, [&] { return handler.messages.size() == 51; }));
     EXPECT_EQ(handler.messages.back(), "after");
 }
 
 TEST_F(DatagramTest, ADatagramLargerThanTheInboundBufferIsAnErrorThatClosesNothing)
 {
-    peer.sendTo(conn.GetLocalPort(), Frame("ok"));
-    peer.sendTo(conn.GetLocalPort(), std::string(20001, 'x'));
+    send(Frame("ok"));
+    send(std::string(20001, 'x'));
     clearLines();
     ASSERT_TRUE(DriveUntil([&] { conn.HandleDgramReadEvent(0); },
                            [&] { return conn.GetState() != CConnection::Datagram; }));
-    EXPECT_EQ(conn.GetState(), CConnection::Error);
-    EXPECT_EQ(conn.GetError(), 10040);
+    EXPECT_EQ(T(conn.GetState(), conn.GetError()), T(CConnection::Error, 10040));
     // The host decides what to close: socket and event are still held.
     EXPECT_NE(conn.GetSocket(), platform::INVALID_SOCKET);
     EXPECT_NE(conn.GetEventHandle(), nullptr);
+    EXPECT_EQ(handler.messages, Lines{"ok"});
     for (std::string const &line : texts())
         EXPECT_EQ(line.find("Connections:"), std::string::npos) << line;
-    EXPECT_EQ(handler.messages, std::vector<std::string>{"ok"});
     EXPECT_EQ(countLines("ERROR Network: Zone to 0.0.0.0:0: recvfrom failed with error code 10040 in "
                          "CConnection::HandleDgramReadEvent"),
               1);
@@ -289,7 +267,7 @@ TEST_F(DatagramTest, ADatagramLargerThanTheInboundBufferIsAnErrorThatClosesNothi
 
 TEST_F(DatagramTest, AHandlerThatClosesTheConnectionStopsDelivery)
 {
-    class Closing : public RecordingHandler {
+    struct Closing : RecordingHandler {
         void HandleMessage(CConnection *conn, const void *data, uint32_t size) override
         {
             RecordingHandler::HandleMessage(conn, data, size);
@@ -297,11 +275,10 @@ TEST_F(DatagramTest, AHandlerThatClosesTheConnectionStopsDelivery)
         }
     } closing;
     conn.SetMessageHandler(&closing);
-    peer.sendTo(conn.GetLocalPort(), Frame("a") + Frame("b"));
-    peer.sendTo(conn.GetLocalPort(), Frame("c"));
+    send(Frame("a") + Frame("b"));
+    send(Frame("c"));
     ASSERT_TRUE(DriveUntil([&] { conn.Pulse(); }, [&] { return !closing.messages.empty(); }));
-    EXPECT_EQ(closing.messages, std::vector<std::string>{"a"});
-    EXPECT_EQ(conn.GetState(), CConnection::Idle);
+    EXPECT_EQ(T(closing.messages, conn.GetState()), T(Lines{"a"}, CConnection::Idle));
 }
 
 TEST_F(DatagramTest, BusyPortsAreSkippedUpToTheNumberOfTriesAndReopeningReplaces)
@@ -311,13 +288,11 @@ TEST_F(DatagramTest, BusyPortsAreSkippedUpToTheNumberOfTriesAndReopeningReplaces
     uint16_t base = 0;
     for (int attempt = 0; attempt < 50 && held.size() < 2; ++attempt) {
         held.clear();
-        held.push_back(std::make_unique<RawUdp>(0));
-        base = held[0]->port;
+        base = held.emplace_back(std::make_unique<RawUdp>(0))->port;
         if (base > 65000)
             continue;
-        held.push_back(std::make_unique<RawUdp>(0, base + 1));
-        RawUdp probe(0, base + 2);
-        if (!held[1]->bound || !probe.bound)
+        bool secondBound = held.emplace_back(std::make_unique<RawUdp>(0, base + 1))->bound;
+        if (!secondBound || !RawUdp(0, base + 2).bound)
             held.clear();
     }
     ASSERT_EQ(held.size(), 2u);
@@ -327,33 +302,29 @@ TEST_F(DatagramTest, BusyPortsAreSkippedUpToTheNumberOfTriesAndReopeningReplaces
     bound.InitDatagramListen(base, 2);
     ASSERT_EQ(bound.GetState(), CConnection::Datagram);
     EXPECT_EQ(bound.GetLocalPort(), base + 2);
-    std::string failed = "Network: Unhandled to 0.0.0.0:0: bind failed with error code 10048 in "
-                         "CConnection::InitDatagramListen";
-    std::vector<std::string> expected{failed, failed,
-                                      "Connections: Unhandled to 0.0.0.0:0: Setting socket to " +
-                                          std::to_string(bound.GetSocket()) + " in CConnection::InitDatagramListen"};
-    EXPECT_EQ(texts(), expected);
+    std::string self = "Unhandled to 0.0.0.0:0: ", failed = "Network: " + self + "bind failed with error code 10048 in "
+                                                                                  "CConnection::InitDatagramListen";
+    EXPECT_EQ(texts(), (Lines{failed, failed,
+                              "Connections: " + self + "Setting socket to " + std::to_string(bound.GetSocket()) +
+                                  " in CConnection::InitDatagramListen"}));
     EXPECT_EQ(lines()[0].severity, LogSev_Info);
 
-    // With the third port busy as well: three attempts, then Error.
+    // With the third port busy as well: three attempts, then Error; without
+    // retries, a single attempt.
     CConnection other;
     clearLines();
     other.InitDatagramListen(base, 2);
-    EXPECT_EQ(other.GetState(), CConnection::Error);
-    EXPECT_EQ(other.GetError(), 10048);
-    EXPECT_EQ(texts(), std::vector<std::string>(3, failed));
-    // No retries: a single attempt.
-    clearLines();
+    EXPECT_EQ(T(other.GetState(), other.GetError()), T(CConnection::Error, 10048));
     other.InitDatagramListen(base, 0);
-    EXPECT_EQ(texts(), std::vector<std::string>(1, failed));
+    EXPECT_EQ(texts(), Lines(4, failed));
 
     // Opening again replaces the held socket.
     unsigned int first = bound.GetSocket();
     clearLines();
     bound.InitDatagramListen(0);
     ASSERT_EQ(bound.GetState(), CConnection::Datagram);
-    EXPECT_EQ(texts().front(), "ERROR Connections: Unhandled to 0.0.0.0:0: Overwriting open socket " +
-                                   std::to_string(first) + " in state 3 with listening dgram socket");
+    EXPECT_EQ(texts().front(), "ERROR Connections: " + self + "Overwriting open socket " + std::to_string(first) +
+                                   " in state 3 with listening dgram socket");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <deque>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <SharedLib/enums/Log.h>
@@ -19,8 +20,11 @@
 namespace {
 
 using Bytes = std::vector<char>;
+using Lines = std::vector<std::string>;
 
 CBundleManager &pool() { return *CBundleManager::getInstance(); }
+std::pair<int, int> totalAndFree() { return {pool().getTotalBundleCount(), pool().getFreeBundleCount()}; }
+int inUse() { return pool().getTotalBundleCount() - pool().getFreeBundleCount(); }
 
 // Bytes 0, 1, 2, ... wrapping, starting at `start`.
 Bytes pattern(int len, int start = 0)
@@ -29,24 +33,6 @@ Bytes pattern(int len, int start = 0)
     for (int i = 0; i < len; ++i)
         bytes[static_cast<size_t>(i)] = static_cast<char>((start + i) * 7 + (start + i) / 251);
     return bytes;
-}
-
-// Everything the FIFO holds, read bundle by bundle from the head the way the
-// write path reads it; the FIFO is left empty.
-Bytes drain(CFifoBuffer &fifo)
-{
-    Bytes out;
-    while (!fifo.isEmpty()) {
-        char const *data = nullptr;
-        int len = 0;
-        fifo.getFirstBundle(&data, &len);
-        EXPECT_GT(len, 0);
-        if (len <= 0)
-            break;
-        out.insert(out.end(), data, data + len);
-        fifo.clearBytes(len);
-    }
-    return out;
 }
 
 // The first bundle's bytes.
@@ -58,6 +44,21 @@ Bytes first(CFifoBuffer const &fifo)
     return data ? Bytes(data, data + len) : Bytes();
 }
 
+// Everything the FIFO holds, read bundle by bundle from the head the way the
+// write path reads it; the FIFO is left empty.
+Bytes drain(CFifoBuffer &fifo)
+{
+    Bytes out;
+    for (Bytes head; !fifo.isEmpty(); fifo.clearBytes(static_cast<int>(head.size()))) {
+        head = first(fifo);
+        EXPECT_FALSE(head.empty());
+        if (head.empty())
+            break;
+        out.insert(out.end(), head.begin(), head.end());
+    }
+    return out;
+}
+
 void append(CFifoBuffer &fifo, Bytes const &bytes) { fifo.append(bytes.data(), static_cast<int>(bytes.size())); }
 
 }  // namespace
@@ -66,52 +67,36 @@ TEST(BundleManager, ReusesFreeBundlesOfTheRequestedSizeAndClearFreesOnlyThose)
 {
     BufferBundle *a = pool().getBundle(48);
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->size, 48);
-    EXPECT_EQ(a->count, 0);
-    EXPECT_EQ(a->next, nullptr);
+    EXPECT_TRUE(a->size == 48 && a->count == 0 && a->next == nullptr);
     a->count = 5;
     std::memset(a->data(), 0x5A, 48);  // the whole data area is ours
-
-    int total = pool().getTotalBundleCount();
-    int free = pool().getFreeBundleCount();
+    auto [total, free] = totalAndFree();
     pool().returnBundle(a);
-    EXPECT_EQ(pool().getFreeBundleCount(), free + 1);
-
-    // A larger request never gets the 48-byte block: a new one is allocated.
+    // A larger request never gets the 48-byte block; one of its own size gets
+    // it back, reinitialised.
     BufferBundle *b = pool().getBundle(96);
-    ASSERT_NE(b, nullptr);
-    EXPECT_NE(b, a);
-    EXPECT_EQ(pool().getTotalBundleCount(), total + 1);
     std::memset(b->data(), 0x33, 96);
-
-    // A request of its own size gets it back, reinitialised.
     BufferBundle *c = pool().getBundle(48);
-    EXPECT_EQ(c, a);
-    EXPECT_EQ(c->count, 0);
-    EXPECT_EQ(pool().getFreeBundleCount(), free);
+    EXPECT_EQ(T(b != a, c, c->count), T(true, a, 0));
+    EXPECT_EQ(totalAndFree(), std::make_pair(total + 1, free));
     pool().returnBundle(b);
     pool().returnBundle(c);
 
     // Non-positive sizes and null bundles are refused.
-    total = pool().getTotalBundleCount();
-    free = pool().getFreeBundleCount();
-    EXPECT_EQ(pool().getBundle(0), nullptr);
-    EXPECT_EQ(pool().getBundle(-10), nullptr);
-    EXPECT_EQ(pool().allocBundle(-1), nullptr);
+    auto before = totalAndFree();
+    EXPECT_TRUE(!pool().getBundle(0) && !pool().getBundle(-10) && !pool().allocBundle(-1));
     pool().returnBundle(nullptr);
     pool().deallocBundle(nullptr);
-    EXPECT_EQ(pool().getTotalBundleCount(), total);
-    EXPECT_EQ(pool().getFreeBundleCount(), free);
+    EXPECT_EQ(totalAndFree(), before);
 
     // Clearing the pool frees the free bundles only.
     CFifoBuffer held;
     held.setBundleSize(32);
     append(held, pattern(100));  // 4 bundles in use
     ASSERT_GE(pool().getFreeBundleCount(), 2);
-    int inUse = pool().getTotalBundleCount() - pool().getFreeBundleCount();
+    int used = inUse();
     pool().clear();
-    EXPECT_EQ(pool().getFreeBundleCount(), 0);
-    EXPECT_EQ(pool().getTotalBundleCount(), inUse);
+    EXPECT_EQ(totalAndFree(), std::make_pair(used, 0));
     EXPECT_EQ(drain(held), pattern(100));  // the FIFO's bundles were not touched
     EXPECT_EQ(pool().getFreeBundleCount(), 4);
 }
@@ -131,10 +116,7 @@ TEST(FifoBuffer, EmptyAndHostileArgumentsChangeNothing)
     char const *data = reinterpret_cast<char const *>(1);
     int len = -1;
     fifo.getFirstBundle(&data, &len);
-    EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(len, 0);
-    EXPECT_TRUE(fifo.isEmpty());
-    EXPECT_EQ(fifo.getBundleCount(), 0);
+    EXPECT_TRUE(data == nullptr && len == 0 && fifo.isEmpty() && fifo.getBundleCount() == 0);
 
     fifo.append(small, 4);
     // Would pass 2^31 - 1 bytes: refused before a byte of `small` is read past its end.
@@ -154,8 +136,11 @@ TEST(FifoBuffer, MatchesDequeModel)
         std::deque<char> model;
         std::mt19937 rng(1234u + static_cast<unsigned>(bundleSize));
         int next = 0;
-        auto consumeModel = [&](size_t n) { model.erase(model.begin(), model.begin() + std::min(model.size(), n)); };
-        int othersInUse = pool().getTotalBundleCount() - pool().getFreeBundleCount();
+        auto consume = [&](int n) {
+            fifo.clearBytes(n);
+            model.erase(model.begin(), model.begin() + std::min(model.size(), static_cast<size_t>(n)));
+        };
+        int othersInUse = inUse();
 
         for (int op = 0; op < 4000; ++op) {
             unsigned kind = rng() % 8;
@@ -167,31 +152,25 @@ TEST(FifoBuffer, MatchesDequeModel)
                 model.insert(model.end(), bytes.begin(), bytes.end());
             } else if (kind < 6) {
                 // Read and consume in place, a bundle at a time.
-                int want = model.empty() ? 0 : static_cast<int>(rng() % (model.size() + 1));
-                while (want > 0) {
+                for (int want = model.empty() ? 0 : static_cast<int>(rng() % (model.size() + 1)); want > 0;) {
                     Bytes head = first(fifo);
-                    ASSERT_GT(head.size(), 0u);
-                    ASSERT_LE(head.size(), static_cast<size_t>(bundleSize));
+                    ASSERT_TRUE(!head.empty() && head.size() <= static_cast<size_t>(bundleSize));
                     int step = std::min(want, static_cast<int>(head.size()));
                     ASSERT_TRUE(std::equal(head.begin(), head.begin() + step, model.begin()));
-                    fifo.clearBytes(step);
-                    consumeModel(static_cast<size_t>(step));
+                    consume(step);
                     want -= step;
                 }
             } else if (kind < 7) {
                 // Blind consume across bundles, sometimes past the end.
-                int n = static_cast<int>(rng() % (model.size() + static_cast<size_t>(bundleSize) + 2));
-                fifo.clearBytes(n);
-                consumeModel(static_cast<size_t>(n));
+                consume(static_cast<int>(rng() % (model.size() + static_cast<size_t>(bundleSize) + 2)));
             } else if (rng() % 8 == 0) {
                 fifo.clear();
                 model.clear();
             }
 
-            ASSERT_EQ(fifo.getByteCount(), static_cast<int>(model.size()));
-            ASSERT_EQ(fifo.isEmpty(), model.empty());
+            ASSERT_EQ(T(fifo.getByteCount(), fifo.isEmpty()), T(static_cast<int>(model.size()), model.empty()));
             // Every bundle let go of is back in the pool.
-            ASSERT_EQ(pool().getTotalBundleCount() - pool().getFreeBundleCount(), othersInUse + fifo.getBundleCount());
+            ASSERT_EQ(inUse(), othersInUse + fifo.getBundleCount());
             if (model.empty())
                 continue;
             Bytes head = first(fifo);
@@ -199,8 +178,8 @@ TEST(FifoBuffer, MatchesDequeModel)
             ASSERT_TRUE(std::equal(head.begin(), head.end(), model.begin()));
             // Every bundle after the first is filled before the next is linked.
             int held = static_cast<int>(model.size()), firstLen = static_cast<int>(head.size());
-            int expectedBundles = held <= firstLen ? 1 : 1 + (held - firstLen + bundleSize - 1) / bundleSize;
-            ASSERT_EQ(fifo.getBundleCount(), expectedBundles);
+            int bundles = held <= firstLen ? 1 : 1 + (held - firstLen + bundleSize - 1) / bundleSize;
+            ASSERT_EQ(fifo.getBundleCount(), bundles);
         }
         Bytes rest = drain(fifo);
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), model.begin(), model.end()));
@@ -216,8 +195,8 @@ TEST(FifoBuffer, AppendWholeQueuesBothPiecesOrNothing)
 {
     TailFifo fifo;
     fifo.setBundleSize(16);
-    append(fifo, pattern(10));
-    Bytes head = pattern(6, 100), body = pattern(40, 200);
+    Bytes start = pattern(10), head = pattern(6, 100), body = pattern(40, 200), tail = pattern(3, 50);
+    append(fifo, start);
     ASSERT_TRUE(fifo.appendWhole(head.data(), 6, body.data(), 40));
     EXPECT_EQ(fifo.getByteCount(), 56);
 
@@ -227,23 +206,17 @@ TEST(FifoBuffer, AppendWholeQueuesBothPiecesOrNothing)
     EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), 40));
     EXPECT_FALSE(fifo.appendWhole(head.data(), 6, nullptr, 4));
     EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), INT_MAX));
-    EXPECT_EQ(fifo.getByteCount(), 56);
-    EXPECT_EQ(fifo.getBundleCount(), 4);
-    EXPECT_EQ(pool().getFreeBundleCount(), free);
+    EXPECT_TRUE(fifo.getByteCount() == 56 && fifo.getBundleCount() == 4 && pool().getFreeBundleCount() == free);
 
     // Dropping the tail returns the bundles it empties, from any read offset.
     fifo.clearBytes(5);
     fifo.dropTail(24);  // the kept bytes end exactly at the second bundle's end
-    EXPECT_EQ(fifo.getByteCount(), 27);
-    EXPECT_EQ(fifo.getBundleCount(), 2);
-    EXPECT_EQ(pool().getFreeBundleCount(), free + 2);
-    Bytes start = pattern(10), tail = pattern(3, 50);
-    Bytes expected(start.begin() + 5, start.end());
-    expected.insert(expected.end(), head.begin(), head.end());
-    expected.insert(expected.end(), body.begin(), body.begin() + 16);
+    EXPECT_EQ(T(fifo.getByteCount(), fifo.getBundleCount(), pool().getFreeBundleCount()), T(27, 2, free + 2));
     fifo.setBundleSize(16);
     append(fifo, tail);
-    expected.insert(expected.end(), tail.begin(), tail.end());
+    Bytes expected(start.begin() + 5, start.end());
+    for (Bytes const *piece : {&head, &body, &tail})
+        expected.insert(expected.end(), piece->begin(), piece == &body ? piece->begin() + 16 : piece->end());
     EXPECT_EQ(drain(fifo), expected);
 }
 
@@ -266,14 +239,6 @@ protected:
         CConnection::setOutboundSizeWarning(80000);
         LogCaptureTest::TearDown();
     }
-
-    // Appends until the queue holds `bundles` bundles of the default size.
-    void growTo(int bundles)
-    {
-        while (queue.getBundleCount() < bundles)
-            append(queue, 10000);
-        ASSERT_EQ(queue.getBundleCount(), bundles);
-    }
     static void append(CFifoBuffer &fifo, int bytes) { ::append(fifo, Bytes(static_cast<size_t>(bytes), 'q')); }
     static std::string increased(int bytes, char const *name = "Zone")
     {
@@ -287,8 +252,6 @@ protected:
     CConnFifoBuffer queue;
 };
 
-using Lines = std::vector<std::string>;
-
 }  // namespace
 
 // The capacity is reported when it reaches the warning size and at every
@@ -296,7 +259,7 @@ using Lines = std::vector<std::string>;
 TEST_F(ConnFifoBufferTest, WarnsAtEachDoublingOfCapacityAndOnceWhenEmptied)
 {
     struct Step {
-        int bundles;  // grown (or consumed) to this many bundles
+        int bundles;  // grown (or consumed) to this many bundles of the default size
         Lines logged;
     };
     Step steps[] = {{7, {}},          {8, {increased(80000)}},   {15, {}},  {16, {increased(160000)}},
@@ -305,9 +268,9 @@ TEST_F(ConnFifoBufferTest, WarnsAtEachDoublingOfCapacityAndOnceWhenEmptied)
                     {8, {increased(80000)}}};
     for (Step const &step : steps) {
         clearLines();
-        if (step.bundles >= queue.getBundleCount())
-            growTo(step.bundles);
-        else
+        while (queue.getBundleCount() < step.bundles)
+            append(queue, 10000);
+        if (step.bundles < queue.getBundleCount())
             queue.clearBytes(queue.getByteCount() - (step.bundles == 0 ? 0 : 10000 * step.bundles - 1));
         ASSERT_EQ(queue.getBundleCount(), step.bundles);
         EXPECT_EQ(texts(), step.logged) << step.bundles;
@@ -332,12 +295,11 @@ TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendAndSteadyStateAllocatesNo
     append(queue, 1);
     CConnection::setOutBufferExpandSize(700);
     append(queue, 1499);
-    EXPECT_EQ(queue.getBundleSize(), 500);
-    EXPECT_EQ(queue.getBundleCount(), 3);
+    EXPECT_EQ(T(queue.getBundleSize(), queue.getBundleCount()), T(500, 3));
     queue.clear();
 
     // Emptied, it keeps its size, and reuses what it gave back.
-    int total = CBundleManager::getInstance()->getTotalBundleCount();
+    int total = pool().getTotalBundleCount();
     for (int round = 0; round < 30; ++round) {
         for (int i = 0; i < 10; ++i)
             append(queue, 123);
@@ -348,7 +310,7 @@ TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendAndSteadyStateAllocatesNo
             EXPECT_LE(len, 500);
             queue.clearBytes(len < 300 ? len : 300);  // a socket taking only some of a bundle
         }
-        ASSERT_EQ(CBundleManager::getInstance()->getTotalBundleCount(), total);
+        ASSERT_EQ(pool().getTotalBundleCount(), total);
     }
 }
 
@@ -356,7 +318,7 @@ TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendAndSteadyStateAllocatesNo
 TEST_F(ConnFifoBufferTest, UnhandledQueuesAndDestructionWithoutALine)
 {
     conn.SetMessageHandler(nullptr);
-    growTo(8);
+    append(queue, 80000);
     CConnFifoBuffer orphan;
     append(orphan, 80000);
     EXPECT_EQ(texts(), (Lines{increased(80000, "Unhandled"), increased(80000, "Unhandled")}));
@@ -367,8 +329,7 @@ TEST_F(ConnFifoBufferTest, UnhandledQueuesAndDestructionWithoutALine)
         doomed.setConn(&conn);
         append(doomed, 80000);
         clearLines();
-        free = CBundleManager::getInstance()->getFreeBundleCount();
+        free = pool().getFreeBundleCount();
     }
-    EXPECT_TRUE(texts().empty());
-    EXPECT_EQ(CBundleManager::getInstance()->getFreeBundleCount(), free + 8);
+    EXPECT_EQ(T(texts(), pool().getFreeBundleCount()), T(Lines{}, free + 8));
 }

@@ -18,6 +18,9 @@
 
 namespace {
 
+using Errors = std::vector<std::pair<Error, int>>;
+using Lines = std::vector<std::string>;
+
 std::string pattern(size_t size, char seed)
 {
     std::string text(size, '\0');
@@ -26,7 +29,26 @@ std::string pattern(size_t size, char seed)
     return text;
 }
 
-using StreamTest = LogCaptureTest;
+bool pulseUntil(CConnection &conn, std::function<bool()> const &done)
+{
+    return DriveUntil([&] { conn.Pulse(); }, done);
+}
+
+void pulse(CConnection &conn, int times)
+{
+    for (int i = 0; i < times; ++i)
+        conn.Pulse();
+}
+
+long countStarting(Lines const &lines, std::string const &prefix)
+{
+    return std::count_if(lines.begin(), lines.end(), [&](std::string const &l) { return l.rfind(prefix, 0) == 0; });
+}
+
+class StreamTest : public LogCaptureTest {
+protected:
+    std::string zone(RawPeerConnection &link) { return "Zone to 127.0.0.1:" + std::to_string(link.listener.port()); }
+};
 
 // One message of each frame form: short, empty, the longest short one, the
 // shortest long one, and a packet.
@@ -43,13 +65,11 @@ TEST_F(StreamTest, ExactBytesOnTheWire)
     packet.PutUint16(7);
     link.client.SendMsg(packet);
     std::string wire = link.peerReads();
-    std::string expected = std::string("\x01\x00x", 3) + std::string("\x00\x00", 2) + "\xFC\xFF" + shortest +
-                           "\xFD\xFF" + std::string("\xFD\xFF\x00\x00", 4) + longest +
-                           std::string("\x03\x00\x00\x07\x00", 5);
+    std::string expected = std::string("\x01\x00x\x00\x00", 5) + "\xFC\xFF" + shortest + "\xFD\xFF" +
+                           std::string("\xFD\xFF\x00\x00", 4) + longest + std::string("\x03\x00\x00\x07\x00", 5);
     ASSERT_EQ(wire.size(), expected.size());
     EXPECT_TRUE(wire == expected);
-    EXPECT_EQ(link.client.getBytesSent(), 3u + 2u + 65534u + 65539u + 5u);
-    EXPECT_EQ(link.client.getMessagesSent(), 5u);
+    EXPECT_EQ(T(link.client.getBytesSent(), link.client.getMessagesSent()), T(3u + 2u + 65534u + 65539u + 5u, 5u));
 }
 
 TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
@@ -57,8 +77,7 @@ TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
     CConnection idle;
     idle.SendMsg(3, "abc");
     idle.FillBufferDangerous(3, "abc");
-    EXPECT_EQ(idle.getBytesSent(), 0u);
-    EXPECT_EQ(idle.GetOutboundByteCount(), 0);
+    EXPECT_EQ(T(idle.getBytesSent(), idle.GetOutboundByteCount()), T(0u, 0));
 
     RawPeerConnection link;
     logger().SetConditional(Log_Network, LogSev_Info);
@@ -67,8 +86,7 @@ TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
     link.client.HandleMessage("ignored", 7);
     link.client.SendMsg(3, "abc");
     ASSERT_FALSE(texts().empty());
-    EXPECT_EQ(texts().back(), "Network: Zone to 127.0.0.1:" + std::to_string(link.listener.port()) +
-                                  ": Refusing message because of IgnorePackets().");
+    EXPECT_EQ(texts().back(), "Network: " + zone(link) + ": Refusing message because of IgnorePackets().");
     EXPECT_EQ(link.client.getMessagesSent(), 0u);
     link.client.FillBufferDangerous(3, "xyz");  // still queued
     EXPECT_EQ(link.peerReads(), "xyz");
@@ -77,9 +95,8 @@ TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
     EXPECT_EQ(texts().back(), "ERROR Network: Unable to send DGram: 10045");
 
     link.peerSends(Frame("one") + Frame("two"));
-    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.getMessagesReceived() == 2; }));
-    EXPECT_EQ(link.handler.messages, std::vector<std::string>{"direct"});
-    EXPECT_EQ(link.client.getBytesReceived(), 10u);
+    ASSERT_TRUE(pulseUntil(link.client, [&] { return link.client.getMessagesReceived() == 2; }));
+    EXPECT_EQ(T(link.handler.messages, link.client.getBytesReceived()), T(Lines{"direct"}, 10u));
 }
 
 // With lag updates on, the 1801st pulse sends a ping request; the reply sets
@@ -88,8 +105,7 @@ TEST_F(StreamTest, KeepAlivePingAndLag)
 {
     RawPeerConnection link;
     auto pulsesThenRead = [&](int pulses) {
-        for (int i = 0; i < pulses; ++i)
-            link.client.Pulse();
+        pulse(link.client, pulses);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         char bytes[16];
         int n = platform::recv(link.peer, bytes, sizeof bytes, 0);
@@ -104,11 +120,9 @@ TEST_F(StreamTest, KeepAlivePingAndLag)
     // The reply comes 12 seconds later: a lag of 6000 ms, logged, then capped.
     platform::PinPerformanceCounter(1000000000 + 12000 * static_cast<int64_t>(CConnection::s_timerFreq));
     link.peerSends("\xFE\xFF");
-    DriveUntil([&] { link.client.Pulse(); }, [&] { return link.client.GetLag() != 0; });
+    pulseUntil(link.client, [&] { return link.client.GetLag() != 0; });
     platform::ReleasePerformanceCounter();
-    EXPECT_EQ(link.client.GetLag(), 500u);
-    EXPECT_EQ(link.client.getMessagesReceived(), 0u);
-    ASSERT_FALSE(texts().empty());
+    EXPECT_EQ(T(link.client.GetLag(), link.client.getMessagesReceived()), T(500u, 0u));
     EXPECT_EQ(texts().back(), "WARNING Network: connection 127.0.0.1 has a ginormous lag of 6000");
     EXPECT_EQ(pulsesThenRead(2), "\xFF\xFF");  // answered: the next one is due at once
 }
@@ -117,24 +131,21 @@ TEST_F(StreamTest, FramesSplitAtEveryByteBoundaryArriveWhole)
 {
     RawPeerConnection link;
     std::string stream = Frame("first") + Frame("") + Frame(pattern(300, 'q')) + "\xFF\xFF" + Frame("last");
-    std::vector<std::string> expected{"first", "", pattern(300, 'q'), "last"};
+    Lines expected{"first", "", pattern(300, 'q'), "last"};
+    std::string replies;
     for (size_t cut = 1; cut < stream.size(); ++cut) {
         link.handler.messages.clear();
         link.peerSends(stream.substr(0, cut));
-        for (int i = 0; i < 3; ++i)
-            link.client.Pulse();
+        pulse(link.client, 3);
         link.peerSends(stream.substr(cut));
-        ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 4; }))
-            << "cut at " << cut;
+        ASSERT_TRUE(pulseUntil(link.client, [&] { return link.handler.messages.size() == 4; })) << "cut at " << cut;
         EXPECT_EQ(link.handler.messages, expected) << "cut at " << cut;
+        replies += "\xFE\xFF";
     }
     // Every ping request is answered; neither counts as a message.
-    std::string replies;
-    for (size_t cut = 1; cut < stream.size(); ++cut)
-        replies += "\xFE\xFF";
     EXPECT_EQ(link.peerReads(), replies);
-    EXPECT_EQ(link.client.getMessagesReceived(), 4 * (stream.size() - 1));
-    EXPECT_EQ(link.client.getBytesReceived(), (stream.size() - 2) * (stream.size() - 1));
+    size_t n = stream.size() - 1;
+    EXPECT_EQ(T(link.client.getMessagesReceived(), link.client.getBytesReceived()), T(4 * n, (n - 1) * n));
     EXPECT_EQ(link.client.GetState(), CConnection::Connected);
 }
 
@@ -143,32 +154,30 @@ TEST_F(StreamTest, FramesSplitAtEveryByteBoundaryArriveWhole)
 TEST_F(StreamTest, LongFramesGrowTheBufferUnlessTheHandlerRefusesThem)
 {
     RawPeerConnection link;
+    auto asked = [&] { return !link.handler.sizesAsked.empty(); };
     EXPECT_TRUE(link.client.ResizeInboundBuffer(100));  // never shrinks
     EXPECT_EQ(link.client.GetInboundBufferSize(), 20000u);
     // Only the long-form marker so far: the frame is taken to be 65542 bytes.
     link.peerSends("\xFD\xFF");
-    DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.sizesAsked.empty(); });
+    pulseUntil(link.client, asked);
     EXPECT_EQ(link.handler.sizesAsked.front(), 65542u);
     EXPECT_GE(link.client.GetInboundBufferSize(), 65542u);
     std::string big = pattern(70000, 'z');
     link.peerSends(Frame(big).substr(2));
-    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 1; }));
-    EXPECT_EQ(link.client.GetInboundBufferSize(), 70006u);
+    ASSERT_TRUE(pulseUntil(link.client, [&] { return link.handler.messages.size() == 1; }));
     EXPECT_TRUE(link.handler.messages[0] == big);
-    EXPECT_EQ(link.client.getBytesReceived(), 70006u);
+    EXPECT_EQ(T(link.client.GetInboundBufferSize(), link.client.getBytesReceived()), T(70006u, 70006u));
 
     // A long-form header announcing 4 GiB: refused, nothing allocated.
     link.handler.sizeLimit = 1000;
     link.handler.sizesAsked.clear();
     link.peerSends(std::string("\xFD\xFF\xFF\xFF\xFF\xFF", 6) + pattern(100, 'x'));
-    DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.sizesAsked.empty(); });
-    EXPECT_EQ(link.handler.sizesAsked.front(), UINT32_MAX);
-    EXPECT_EQ(link.client.GetInboundBufferSize(), 70006u);
+    pulseUntil(link.client, asked);
+    EXPECT_EQ(T(link.handler.sizesAsked.front(), link.client.GetInboundBufferSize()), T(UINT32_MAX, 70006u));
     link.client.Pulse();
     link.peerSends(Frame("after"));
-    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return link.handler.messages.size() == 2; }));
-    EXPECT_EQ(link.handler.messages[1], "after");
-    EXPECT_EQ(link.client.GetState(), CConnection::Connected);
+    ASSERT_TRUE(pulseUntil(link.client, [&] { return link.handler.messages.size() == 2; }));
+    EXPECT_EQ(T(link.handler.messages[1], link.client.GetState()), T(std::string("after"), CConnection::Connected));
 }
 
 TEST_F(StreamTest, ATimeBudgetDeliversOneMessagePerPass)
@@ -179,20 +188,16 @@ TEST_F(StreamTest, ATimeBudgetDeliversOneMessagePerPass)
     for (int i = 0; i < 25; ++i)
         stream += Frame("m" + std::to_string(i));
     link.peerSends(stream);
-    DriveUntil([&] { link.client.Pulse(); }, [&] { return !link.handler.messages.empty(); });
+    pulseUntil(link.client, [&] { return !link.handler.messages.empty(); });
     EXPECT_EQ(link.handler.messages.size(), 1u);
     // Preprocess resumes the unfinished pass each frame, one message at a time.
     bool processed = false;
     for (int i = 0; i < 30 && link.handler.messages.size() < 25; ++i)
         link.client.Preprocess(&processed);
     EXPECT_TRUE(processed);
-    ASSERT_EQ(link.handler.messages.size(), 25u);
-    EXPECT_EQ(link.handler.messages[24], "m24");
-    auto logged = texts();
-    long warnings = std::count_if(logged.begin(), logged.end(), [](std::string const &line) {
-        return line.rfind("WARNING Network: we've failed to finishing processing reads for the past ", 0) == 0;
-    });
-    EXPECT_EQ(warnings, 2);  // at 10 and 20 cut-short passes
+    EXPECT_EQ(link.handler.messages.back(), "m24");
+    // At 10 and 20 cut-short passes.
+    EXPECT_EQ(countStarting(texts(), "WARNING Network: we've failed to finishing processing reads for the past "), 2);
     EXPECT_EQ(link.client.getMaxReadEventsPerFrame(), 1u);
 }
 
@@ -200,55 +205,33 @@ TEST_F(StreamTest, APeerThatResetsMidFrameIsALossReportedOnce)
 {
     RawPeerConnection link;
     link.peerSends(std::string("\x10\x00" "abc", 5));
-    for (int i = 0; i < 5; ++i)
-        link.client.Pulse();
+    pulse(link.client, 5);
     platform::Linger abort{1, 0};
     platform::setsockopt(link.peer, platform::SOL_SOCKET_, platform::SO_LINGER_, &abort, sizeof abort);
-    platform::closesocket(link.peer);
-    link.peer = platform::INVALID_SOCKET;
-    ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); },
-                           [&] { return link.client.GetState() != CConnection::Connected; }));
-    for (int i = 0; i < 5; ++i)
-        link.client.Pulse();
-    EXPECT_EQ(link.handler.losses, 1);
-    EXPECT_EQ(link.client.GetState(), CConnection::Error);
-    EXPECT_EQ(link.client.GetError(), 10054);
+    platform::closesocket(std::exchange(link.peer, platform::INVALID_SOCKET));
+    ASSERT_TRUE(pulseUntil(link.client, [&] { return link.client.GetState() != CConnection::Connected; }));
+    pulse(link.client, 5);
+    EXPECT_EQ(T(link.handler.losses, link.client.GetState(), link.client.GetError(), link.handler.messages.size()),
+              T(1, CConnection::Error, 10054, size_t{0}));
     EXPECT_EQ(link.client.GetSocket(), platform::INVALID_SOCKET);
-    EXPECT_TRUE(link.handler.messages.empty());
 }
 
 // A handler that deletes its connection inside one kind of callback, as
 // hosts do; the library must touch nothing of it afterwards.
 class DeletingHandler : public RecordingHandler {
+    using Base = RecordingHandler;
+
 public:
     enum When { Established, Message, Loss, OutboundError };
     explicit DeletingHandler(When when) : m_when(when) {}
-    void HandleMessage(CConnection *conn, const void *data, uint32_t size) override
+    void HandleMessage(CConnection *c, const void *data, uint32_t size) override
     {
-        RecordingHandler::HandleMessage(conn, data, size);
-        deleteIf(Message);
+        Base::HandleMessage(c, data, size), deleteIf(Message);
     }
-    void OnConnect(CConnection *conn, bool connected) override
-    {
-        RecordingHandler::OnConnect(conn, connected);
-        deleteIf(connected ? Established : Loss);
-    }
-    void OnError(CConnection *conn, Error code, int detail) override
-    {
-        RecordingHandler::OnError(conn, code, detail);
-        deleteIf(OutboundError);
-    }
-    void deleteIf(When when)
-    {
-        if (when == m_when)
-            delete std::exchange(victim, nullptr);
-    }
-    bool pulse()
-    {
-        if (victim != nullptr)
-            victim->Pulse();
-        return victim == nullptr;
-    }
+    void OnConnect(CConnection *c, bool up) override { Base::OnConnect(c, up), deleteIf(up ? Established : Loss); }
+    void OnError(CConnection *c, Error e, int detail) override { Base::OnError(c, e, detail), deleteIf(OutboundError); }
+    void deleteIf(When when) { delete (when == m_when ? std::exchange(victim, nullptr) : nullptr); }
+    bool pulse() { return victim == nullptr || (victim->Pulse(), victim == nullptr); }
     CConnection *victim = new CConnection;
 
 private:
@@ -257,36 +240,33 @@ private:
 
 TEST_F(StreamTest, AHandlerMayDeleteItsConnectionInsideAnyCallback)
 {
-    for (auto when : {DeletingHandler::Established, DeletingHandler::Message, DeletingHandler::Loss,
-                      DeletingHandler::OutboundError}) {
+    using D = DeletingHandler;
+    for (auto when : {D::Established, D::Message, D::Loss, D::OutboundError}) {
         SCOPED_TRACE(when);
         RawListener listener;
-        DeletingHandler handler(when);
+        D handler(when);
         handler.victim->SetMessageHandler(&handler);
         handler.victim->InitStream(0x7F000001, listener.port());
         platform::SOCKET peer = listener.accept();
-        if (when != DeletingHandler::Established) {
-            ASSERT_TRUE(DriveUntil([&] { handler.pulse(); }, [&] { return handler.connects == 1; }));
-        }
-        if (when == DeletingHandler::Message)
+        auto connected = [&] { return handler.connects == 1; };
+        ASSERT_TRUE(when == D::Established || DriveUntil([&] { handler.pulse(); }, connected));
+        if (when == D::Message)
             platform::send(peer, (Frame("a") + Frame("b")).data(), 6, 0);
-        if (when == DeletingHandler::Loss)
+        if (when == D::Loss)
             platform::closesocket(peer);
-        if (when == DeletingHandler::OutboundError) {
+        if (when == D::OutboundError) {
             CConnection::setOutboundSizeLimit(10);
             handler.victim->SendMsg(20, "twenty bytes of text");
         }
         EXPECT_TRUE(DriveUntil([] {}, [&] { return handler.pulse(); }));
         CConnection::setOutboundSizeLimit(8388608);
-        if (when == DeletingHandler::Message) {
-            EXPECT_EQ(handler.messages, std::vector<std::string>{"a"});
-        }
-        if (when != DeletingHandler::Loss)
+        EXPECT_EQ(handler.messages, when == D::Message ? Lines{"a"} : Lines{});
+        if (when != D::Loss)
             platform::closesocket(peer);
     }
 
     // A datagram connection deleted by its first message reads no further.
-    DeletingHandler handler(DeletingHandler::Message);
+    D handler(D::Message);
     handler.victim->SetMessageHandler(&handler);
     handler.victim->InitDatagramListen(0);
     platform::SOCKET sender = platform::CreateSocket(platform::SOCK_DGRAM_);
@@ -295,7 +275,7 @@ TEST_F(StreamTest, AHandlerMayDeleteItsConnectionInsideAnyCallback)
         platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001,
                          handler.victim->GetLocalPort());
     EXPECT_TRUE(DriveUntil([] {}, [&] { return handler.pulse(); }));
-    EXPECT_EQ(handler.messages, std::vector<std::string>{"x"});
+    EXPECT_EQ(handler.messages, Lines{"x"});
     platform::closesocket(sender);
 }
 
@@ -303,15 +283,11 @@ TEST_F(StreamTest, AHandlerMayDeleteItsConnectionInsideAnyCallback)
 // in every handler call.
 class ClockMovingHandler : public RecordingHandler {
 public:
-    bool CheckMessageSize(uint32_t size) override
-    {
-        advance(600000);
-        return RecordingHandler::CheckMessageSize(size);
-    }
-    void HandleMessage(CConnection *conn, const void *data, uint32_t size) override
+    bool CheckMessageSize(uint32_t size) override { return advance(600000), RecordingHandler::CheckMessageSize(size); }
+    void HandleMessage(CConnection *c, const void *data, uint32_t size) override
     {
         advance(1500000);
-        RecordingHandler::HandleMessage(conn, data, size);
+        RecordingHandler::HandleMessage(c, data, size);
     }
     void advance(int64_t nanoseconds) { platform::PinPerformanceCounter(m_now += nanoseconds); }
 
@@ -327,12 +303,11 @@ TEST_F(StreamTest, EachDeliveryTimesTheHandlerCallAlone)
         RawPeerConnection link;
         link.client.SetMessageHandler(&moving);
         link.peerSends(Frame("a") + Frame("b") + Frame("c"));
-        ASSERT_TRUE(DriveUntil([&] { link.client.Pulse(); }, [&] { return moving.messages.size() == 3; }));
-        EXPECT_EQ(link.client.getProcessTime(), 3u);  // 1.5 ms each, cut to 1
-        EXPECT_EQ(link.client.getTotalReadTime(), 6u);  // the whole pass: 3 x (0.6 + 1.5) ms
+        ASSERT_TRUE(pulseUntil(link.client, [&] { return moving.messages.size() == 3; }));
+        // 1.5 ms each, cut to 1; the whole pass: 3 x (0.6 + 1.5) ms
+        EXPECT_EQ(T(link.client.getProcessTime(), link.client.getTotalReadTime()), T(3u, 6u));
         link.client.resetTimers();
-        EXPECT_EQ(link.client.getProcessTime(), 0u);
-        EXPECT_EQ(link.client.getTotalReadTime(), 0u);
+        EXPECT_EQ(link.client.getProcessTime() + link.client.getTotalReadTime(), 0u);
     }
     CConnection udp;
     udp.SetMessageHandler(&moving);
@@ -340,7 +315,7 @@ TEST_F(StreamTest, EachDeliveryTimesTheHandlerCallAlone)
     platform::SOCKET sender = platform::CreateSocket(platform::SOCK_DGRAM_);
     std::string datagram = Frame("x") + Frame("y") + Frame("z");
     platform::SendTo(sender, datagram.data(), static_cast<int>(datagram.size()), 0x7F000001, udp.GetLocalPort());
-    EXPECT_TRUE(DriveUntil([&] { udp.Pulse(); }, [&] { return moving.messages.size() == 6; }));
+    EXPECT_TRUE(pulseUntil(udp, [&] { return moving.messages.size() == 6; }));
     EXPECT_EQ(udp.getProcessTime(), 3u);
     platform::closesocket(sender);
     platform::ReleasePerformanceCounter();
@@ -367,14 +342,9 @@ TEST_F(StreamTest, ABlockedPeerTimesOutAndLosesNothing)
     for (int i = 0; i < 20; ++i)
         link.client.WriteOutboundData();
     ASSERT_GT(link.client.GetOutboundByteCount(), 0);
-    std::string peer = "Zone to 127.0.0.1:" + std::to_string(link.listener.port());
-    auto linesStarting = [&](std::string const &prefix) {
-        auto logged = texts();
-        return std::count_if(logged.begin(), logged.end(),
-                             [&](std::string const &line) { return line.rfind(prefix, 0) == 0; });
-    };
+    std::string peer = zone(link);
     std::string blocked = "Network: " + peer + ": Write blocked. Start timeout 180 seconds. buffer size ";
-    EXPECT_EQ(linesStarting(blocked), 1);
+    EXPECT_EQ(countStarting(texts(), blocked), 1);
 
     platform::PinWallClock(2000000000 + 179);
     link.client.WriteOutboundData();
@@ -382,9 +352,8 @@ TEST_F(StreamTest, ABlockedPeerTimesOutAndLosesNothing)
     platform::PinWallClock(2000000000 + 180);
     link.client.WriteOutboundData();
     EXPECT_EQ(link.handler.errors.size(), 1u);
-    EXPECT_EQ(texts().back(),
-              "WARNING Network: " + peer +
-                  ": Timeout. Blocked writing. Waited 180 seconds. Wrote 0 bytes in that time.");
+    EXPECT_EQ(texts().back(), "WARNING Network: " + peer +
+                                  ": Timeout. Blocked writing. Waited 180 seconds. Wrote 0 bytes in that time.");
     // The next would-block starts a new period: no second report at once.
     link.client.WriteOutboundData();
     EXPECT_EQ(link.handler.errors.size(), 1u);
@@ -393,9 +362,9 @@ TEST_F(StreamTest, ABlockedPeerTimesOutAndLosesNothing)
     CConnection::setOutboundSizeLimit(queued - 1);
     link.client.WriteOutboundData();
     link.client.WriteOutboundData();
-    EXPECT_EQ(link.handler.errors, (std::vector<std::pair<Error, int>>{{Error_ConnectWriteTimeout, 180},
-                                                                        {Error_ConnectWriteQueueLimit, queued},
-                                                                        {Error_ConnectWriteQueueLimit, queued}}));
+    EXPECT_EQ(link.handler.errors, (Errors{{Error_ConnectWriteTimeout, 180},
+                                           {Error_ConnectWriteQueueLimit, queued},
+                                           {Error_ConnectWriteQueueLimit, queued}}));
     CConnection::setOutboundSizeLimit(8388608);
 
     // The peer reads again: everything arrives, once, in order.
@@ -404,34 +373,28 @@ TEST_F(StreamTest, ABlockedPeerTimesOutAndLosesNothing)
     EXPECT_TRUE(wire == expected);
     EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
     // Every blocked period after the timed-out one ended when a write got through.
-    EXPECT_EQ(linesStarting("Network: End write-blocked timeout on " + peer + ". Buffer size "),
-              linesStarting(blocked) - 1);
+    EXPECT_EQ(countStarting(texts(), "Network: End write-blocked timeout on " + peer + ". Buffer size "),
+              countStarting(texts(), blocked) - 1);
     platform::ReleaseWallClock();
 }
 
-// Random message sizes (0 to 200 KiB) and contents, the same on both ends.
-struct MessageSource {
-    std::string message()
+// Random message sizes (0 to 200 KiB) and contents; the receiving handler
+// draws the same sequence from its own copy of the generator.
+struct CheckingHandler : RecordingHandler {
+    static std::string next(std::mt19937 &rng)
     {
         std::string bytes(rng() % (200 * 1024 + 1), '\0');
         for (char &byte : bytes)
             byte = static_cast<char>(rng());
         return bytes;
     }
-    std::mt19937 rng{12345};
-};
-
-class CheckingHandler : public RecordingHandler {
-public:
     void HandleMessage(CConnection *, const void *data, uint32_t size) override
     {
-        if (std::string(static_cast<const char *>(data), size) != expected.message())
-            ++mismatches;
+        mismatches += std::string(static_cast<const char *>(data), size) != next(rng);
         ++count;
     }
-    MessageSource expected;
-    uint32_t count = 0;
-    uint32_t mismatches = 0;
+    std::mt19937 rng{12345};
+    uint32_t count = 0, mismatches = 0;
 };
 
 // Socket buffers smaller than the largest messages, so sends are partial.
@@ -443,7 +406,7 @@ TEST(WritePath, RandomMessagesArriveWholeAndInOrder)
     pair.client.SetSendBufferSize(128 * 1024);
     pair.server.SetRecvBufferSize(128 * 1024);
     ASSERT_EQ(pair.client.GetState(), CConnection::Connected);
-    MessageSource source;
+    std::mt19937 source{12345};
     uint32_t sentCount = 0;
     uint64_t sentBytes = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -451,7 +414,7 @@ TEST(WritePath, RandomMessagesArriveWholeAndInOrder)
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "stalled at " << receiver.count << " messages";
         // Keep about a megabyte queued, as a busy server would.
         while (sentBytes < (16u << 20) && pair.client.GetOutboundByteCount() < (1 << 20)) {
-            std::string message = source.message();
+            std::string message = CheckingHandler::next(source);
             pair.client.SendMsg(static_cast<uint32_t>(message.size()), message.data());
             sentBytes += message.size();
             ++sentCount;
@@ -459,16 +422,13 @@ TEST(WritePath, RandomMessagesArriveWholeAndInOrder)
         pair.pulseBoth();
         ASSERT_EQ(pair.server.GetState(), CConnection::Connected);
     }
-    EXPECT_EQ(receiver.mismatches, 0u);
-    EXPECT_EQ(pair.server.getMessagesReceived(), sentCount);
+    EXPECT_EQ(T(receiver.mismatches, pair.server.getMessagesReceived()), T(0u, sentCount));
     EXPECT_EQ(pair.server.getBytesReceived(), pair.client.getBytesSent());
 }
 
-using WritePathTest = LogCaptureTest;
-
 // Refusals, the large-write line and the flush of a connection in Error, on
 // one connection in that order.
-TEST_F(WritePathTest, RefusedMessagesLargeWritesAndTheFlushInError)
+TEST_F(StreamTest, RefusedMessagesLargeWritesAndTheFlushInError)
 {
     logger().SetConditional(Log_Network, LogSev_Info);
     // A queue that can never get a bundle refuses every message whole.
@@ -478,22 +438,20 @@ TEST_F(WritePathTest, RefusedMessagesLargeWritesAndTheFlushInError)
     link.client.SendMsg(10, "0123456789");
     link.client.FillBufferDangerous(3, "raw");
     CConnection::setOutBufferExpandSize(10000);
-    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
-    EXPECT_EQ(link.client.getBytesSent(), 0u);
-    EXPECT_EQ(link.client.getMessagesSent(), 0u);
-    std::string peer = "Network: Zone to 127.0.0.1:" + std::to_string(link.listener.port());
+    EXPECT_EQ(T(link.client.GetOutboundByteCount(), link.client.getBytesSent(), link.client.getMessagesSent()),
+              T(0, 0u, 0u));
+    std::string peer = "Network: " + zone(link);
     auto refused = [&](int bytes) {
         return "ERROR " + peer + ": Unable to queue a message of " + std::to_string(bytes) + " bytes. Buffer size 0";
     };
-    EXPECT_EQ(texts(), (std::vector<std::string>{refused(10), "Network: Queuing 3 bytes dangerously", refused(3)}));
-    EXPECT_EQ(link.handler.errors, (std::vector<std::pair<Error, int>>(2, {Error_ConnectWriteQueueLimit, 0})));
+    EXPECT_EQ(texts(), (Lines{refused(10), "Network: Queuing 3 bytes dangerously", refused(3)}));
+    EXPECT_EQ(link.handler.errors, Errors(2, {Error_ConnectWriteQueueLimit, 0}));
 
     for (uint32_t size : {4998u, 4999u}) {  // frames of 5000 and 5001 bytes
         clearLines();
         link.client.SendMsg(size, std::string(size, 's').data());
         link.client.WriteOutboundData();
-        EXPECT_EQ(texts(), size == 4998u ? std::vector<std::string>{}
-                                         : std::vector<std::string>{peer + ": Attempting write of 5001 bytes"});
+        EXPECT_EQ(texts(), size == 4998u ? Lines{} : Lines{peer + ": Attempting write of 5001 bytes"});
     }
     EXPECT_EQ(link.peerReads().size(), 10001u);
 

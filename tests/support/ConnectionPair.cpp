@@ -6,9 +6,7 @@
 #include <SharedLib/net/SocketHelpers.h>
 #include <SharedLib/platform/SocketEvents.h>
 
-namespace {
-constexpr uint32_t kLoopback = 0x7F000001;
-}
+static constexpr uint32_t kLoopback = 0x7F000001;
 
 void RecordingHandler::HandleMessage(CConnection *, const void *data, uint32_t size)
 {
@@ -58,10 +56,7 @@ RawListener::RawListener() : m_socket(platform::CreateSocket(platform::SOCK_STRE
     platform::GetSocketName(m_socket, nullptr, &m_port);
 }
 
-RawListener::~RawListener()
-{
-    platform::closesocket(m_socket);
-}
+RawListener::~RawListener() { platform::closesocket(m_socket); }
 
 platform::SOCKET RawListener::accept()
 {

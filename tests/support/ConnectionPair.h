@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <SharedLib/net/Connection.h>
@@ -28,6 +29,13 @@ public:
 private:
     const char *m_name;
 };
+
+// Several values to compare at once.
+template <class... Values>
+std::tuple<Values...> T(Values... values)
+{
+    return {values...};
+}
 
 // A message framed for the wire: a 16-bit little-endian length, or from
 // 65533 bytes on 0xFFFD and a 32-bit length.
