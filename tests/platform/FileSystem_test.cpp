@@ -206,7 +206,6 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
     std::string const prefix = "\\\\.\\pipe\\";
     EXPECT_EQ(platform::OpenNamedPipeForWriting("not a pipe name"), nullptr);
     EXPECT_EQ(platform::OpenNamedPipeForWriting((prefix + std::string(200, 'x')).c_str()), nullptr);
-    EXPECT_EQ(platform::OpenNamedPipeForWriting(prefix.c_str()), nullptr);
     uint32_t written = 7;
     EXPECT_FALSE(platform::WritePipe(nullptr, "x", 1, &written));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_HANDLE);
