@@ -51,7 +51,11 @@ PrecisionPerfCounter::~PrecisionPerfCounter()
     int64_t elapsed = ticksSince(m_start);
     if (elapsed <= 0)
         return;  // a counter that did not move (or ran backwards) adds nothing
-    double divisor = m_rawTicks ? 1.0 : static_cast<double>(FrameEventLogger::millisecondDivisor());
+    uint64_t ticksPerMs = m_rawTicks ? 1 : FrameEventLogger::millisecondDivisor();
+    // Under one millisecond adds 0, as the division below would.
+    if (static_cast<uint64_t>(elapsed) < ticksPerMs)
+        return;
+    auto divisor = static_cast<double>(ticksPerMs);
     // Cut toward zero; at most 2^63, so within uint64_t. The total is a
     // 32-bit counter and wraps as one.
     uint64_t whole = static_cast<uint64_t>(std::trunc(static_cast<double>(elapsed) / divisor));

@@ -77,7 +77,9 @@ void CConnection::addElapsedMs(uint32_t &total, int64_t from, int64_t to)
     if (to <= from)
         return;  // a counter that did not move adds nothing
     uint64_t ticksPerMs = s_timerFreq != 0 ? s_timerFreq : 1;
-    total += static_cast<uint32_t>(static_cast<uint64_t>(to - from) / ticksPerMs);
+    auto elapsed = static_cast<uint64_t>(to - from);
+    if (elapsed >= ticksPerMs)  // most calls take under a millisecond: no division
+        total += static_cast<uint32_t>(elapsed / ticksPerMs);
 }
 
 const char *CConnection::GetHandlerName() const

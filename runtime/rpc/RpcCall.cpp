@@ -25,18 +25,20 @@ void CRpcMgr::CallFunction(Kest::Orv::orvContextObj *context, CConnection *conne
         return;
     }
     CRpc *rpc = m_rpcs[static_cast<size_t>(index)];
-    char const *name = rpc->GetName();
-    if (name == nullptr)
-        name = "";
+    // The name is only wanted by the two lines.
+    auto nameOf = [rpc] {
+        char const *name = rpc->GetName();
+        return name != nullptr ? name : "";
+    };
 
     if (Logger *logger = LoggerFor(Log_RPC, LogSev_Info)) {
         if (connection != nullptr)
             logger->debuglog(LogSev_Info, Log_RPC, "%s to %s:%d: Receiving RPC %s (%d bytes)",
                              connection->GetHandlerName(), connection->GetIpAsString().c_str(),
-                             static_cast<int>(connection->GetRemotePort()), name, message.size());
+                             static_cast<int>(connection->GetRemotePort()), nameOf(), message.size());
         else
             logger->debuglog(LogSev_Info, Log_RPC, "%s to %s:%d: Receiving RPC %s (%d bytes)", "UNKNOWN", "UNKNOWN",
-                             -1, name, message.size());
+                             -1, nameOf(), message.size());
     }
 
     // The body's timer and the slow-call timer share their two readings;
@@ -54,12 +56,15 @@ void CRpcMgr::CallFunction(Kest::Orv::orvContextObj *context, CConnection *conne
 
     int64_t end = 0;
     platform::QueryPerformanceCounter(&end);
-    int64_t elapsed = static_cast<int64_t>(static_cast<uint64_t>(end) - static_cast<uint64_t>(start));
-    if (elapsed <= 0)
-        return;  // a counter that did not move adds nothing
-    record.time += static_cast<uint32_t>(static_cast<uint64_t>(elapsed) / divisor);
-    if (slowCallsLogged && static_cast<uint64_t>(elapsed) / divisor >= kSlowCallMs)
-        SHAREDLIB_DEBUGLOG(LogSev_Info, Log_Pulse, "%s time=%.4lf ms", name,
+    auto elapsed = static_cast<uint64_t>(end) - static_cast<uint64_t>(start);
+    // Below one millisecond (or a counter that did not move or ran
+    // backwards) adds nothing and logs nothing: no division needed.
+    if (static_cast<int64_t>(elapsed) <= 0 || elapsed < divisor)
+        return;
+    uint64_t milliseconds = elapsed / divisor;
+    record.time += static_cast<uint32_t>(milliseconds);
+    if (slowCallsLogged && milliseconds >= kSlowCallMs)
+        SHAREDLIB_DEBUGLOG(LogSev_Info, Log_Pulse, "%s time=%.4lf ms", nameOf(),
                            static_cast<double>(elapsed) / static_cast<double>(divisor));
 }
 

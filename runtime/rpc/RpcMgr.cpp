@@ -63,16 +63,16 @@ void CRpcMgr::buildIndex()
     while ((size_t{1} << bits) < 2 * m_rpcs.size())
         ++bits;
     m_slotShift = 32 - bits;
-    m_slots.assign(size_t{1} << bits, 0);
+    m_slots.assign(size_t{1} << bits, std::pair<uint32_t, int32_t>{0, 0});
     size_t mask = m_slots.size() - 1;
     for (size_t index = 0; index < m_rpcs.size(); ++index) {
         uint32_t id = m_rpcs[index]->GetID();
         size_t slot = slotOf(id, m_slotShift);
         // Equal identifiers: the first in table order answers.
-        while (m_slots[slot] != 0 && m_rpcs[static_cast<size_t>(m_slots[slot] - 1)]->GetID() != id)
+        while (m_slots[slot].second != 0 && m_slots[slot].first != id)
             slot = (slot + 1) & mask;
-        if (m_slots[slot] == 0)
-            m_slots[slot] = static_cast<int32_t>(index + 1);
+        if (m_slots[slot].second == 0)
+            m_slots[slot] = {id, static_cast<int32_t>(index + 1)};
     }
 }
 
@@ -82,10 +82,10 @@ int CRpcMgr::indexOf(uint32_t id) const
         return -1;
     size_t mask = m_slots.size() - 1;
     for (size_t slot = slotOf(id, m_slotShift);; slot = (slot + 1) & mask) {
-        int32_t entry = m_slots[slot];
+        auto [slotId, entry] = m_slots[slot];
         if (entry == 0)
             return -1;
-        if (m_rpcs[static_cast<size_t>(entry - 1)]->GetID() == id)
+        if (slotId == id)
             return entry - 1;
     }
 }

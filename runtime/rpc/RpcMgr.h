@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../Export.h"
@@ -114,9 +115,10 @@ private:
     unsigned char m_hash[16];
     std::vector<CRpc *> m_rpcs;
     std::vector<RpcStatistics> m_stats;
-    /// Table position + 1 by hashed identifier (0: empty slot); a power of
+    /// Slots by hashed identifier, each the identifier beside its table
+    /// position + 1 (0: empty), so a probe reads no RPC object; a power of
     /// two at least twice the table's size.
-    std::vector<int32_t> m_slots;
+    std::vector<std::pair<uint32_t, int32_t>> m_slots;
     uint32_t m_slotShift = 32;
 
     static CRpcMgr *sm_pRpcMgr;
