@@ -135,8 +135,20 @@ void BM_PrecisionPerfCounter(benchmark::State &state)
     benchmark::DoNotOptimize(total);
 }
 
+// The tick-count pair that every SendMsg takes for its write time.
+void BM_PerfCounter(benchmark::State &state)
+{
+    uint32_t total = 0;
+    for (auto _ : state) {
+        PerfCounter timer(total);
+        benchmark::DoNotOptimize(&total);
+    }
+    benchmark::DoNotOptimize(total);
+}
+
 }  // namespace
 
+BENCHMARK(BM_PerfCounter);
 BENCHMARK(BM_PrecisionPerfCounter);
 BENCHMARK(BM_VirtualCallBody)->Arg(16)->Arg(256)->Arg(2048);
 BENCHMARK(BM_CallFunction)->Arg(16)->Arg(256)->Arg(2048);
