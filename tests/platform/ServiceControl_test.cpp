@@ -81,6 +81,8 @@ protected:
         setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", "");
         setVariable("SHAREDLIB_SYSTEMD_SCOPE", "");
         setVariable("SHAREDLIB_SYSTEMCTL", "");
+
+        setVariable("SHAREDLIB_SERVICE_NAME", "");
     }
 
     static int32_t maintain(std::vector<std::string> arguments, const char *display = kDisplay)
@@ -459,11 +461,14 @@ void pollingServiceMain(uint32_t argc, char **argv)
 
 TEST_F(ServiceManagerTest, ConsoleProgramCannotStartAsService)
 {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 1063);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "*** --- *** Unable to start service \n"
-              "The service process could not connect to the service controller.\r\n\n\n");
+    for (char const *named : {"", "Launcher"}) {  // started by hand, or by another service's unit
+        setVariable("SHAREDLIB_SERVICE_NAME", named);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 1063);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "*** --- *** Unable to start service \n"
+                  "The service process could not connect to the service controller.\r\n\n\n");
+    }
     EXPECT_FALSE(ServiceManager::isUsingService());
     EXPECT_TRUE(ServiceManager::initService());  // console mode
     ServiceManager::endService(3);
