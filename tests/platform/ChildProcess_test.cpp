@@ -204,7 +204,8 @@ struct NotifySocket {
 TEST(ServiceStop, StopSignalReachesTheServiceWhichEndsInOrder)
 {
     TempDirectory dir;
-    std::string const abstract = "@sharedlib-stop-" + std::to_string(::getpid());
+    std::string abstract = "@sharedlib-stop-" + std::to_string(::getpid());
+    abstract.resize(sizeof sockaddr_un::sun_path, '-');  // the longest name there is
     for (auto const &[socket, signal] : {std::pair{abstract, SIGTERM}, {(dir.host() / "notify").string(), SIGINT}}) {
         SCOPED_TRACE(socket);
         NotifySocket manager(socket);

@@ -19,6 +19,7 @@
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/NamedPipe.h>
 #include <SharedLib/platform/Process.h>
+#include <SharedLib/platform/System.h>
 #include <SharedLib/testing/TestSeams.h>
 
 #include "support/TempDirectory.h"
@@ -82,7 +83,8 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
     EXPECT_EQ(failure(platform::RenamePath(name.c_str(), other.c_str())), platform::ERROR_FILE_EXISTS);
     std::string third = temp.windows("zone_00003.TXT");
     EXPECT_EQ(platform::RenamePath(name.c_str(), third.c_str()), 0);
-    EXPECT_TRUE(fs::exists(temp.host() / "zone_00003.TXT"));
+    EXPECT_EQ(platform::RemoveFile(third.c_str()), 0);  // there under its new name
+    EXPECT_EQ(failure(platform::RemoveFile(third.c_str())), platform::ERROR_FILE_NOT_FOUND);
 
     EXPECT_EQ(failure(platform::AccessPath(temp.windows("missing").c_str(), platform::ACCESS_EXISTS)),
               platform::ERROR_FILE_NOT_FOUND);
@@ -92,8 +94,9 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
 
     // A drive that maps nowhere is a missing path for every call.
     EXPECT_EQ(platform::OpenFile("q:\\x", flags, platform::S_IWRITE_) + platform::RenamePath("q:\\x", third.c_str()) +
-                  platform::AccessPath("q:\\x", platform::ACCESS_EXISTS) + platform::MakeDirectory("q:\\x"),
-              -4);
+                  platform::AccessPath("q:\\x", platform::ACCESS_EXISTS) + platform::MakeDirectory("q:\\x") +
+                  platform::RemoveFile("q:\\x"),
+              -5);
 }
 
 TEST(FileSystem, FindFilesMatchesWildcardsWithoutRegardToCase)
@@ -306,6 +309,31 @@ TEST(PlatformMessageBox, RecordedAndAnsweredAtOnce)
         platform::MessageBoxA(nullptr, "again", "Error", platform::MB_OK);
     EXPECT_LE(platform::TakeMessageBoxRecords().size(), 64u);
     platform::SetMessageBoxEcho(true);
+}
+
+// The monitor of a rectangle: the largest overlap (the first of equals), else
+// the fallback; the nearest one is never an empty monitor.
+TEST(PlatformDisplay, TheLargestOverlapOrTheFallback)
+{
+    using platform::MONITOR_DEFAULTTONEAREST;
+    platform::SetDisplayMonitors({{-100, 0, 0, 100, false}, {0, 0, 200, 100, true}, {400, 0, 500, 0, false}});
+    platform::DisplayMonitor info{};
+    auto picked = [&](int32_t left, int32_t right, uint32_t flags) {  // the monitor's left edge, 1 for none
+        return platform::GetMonitorRect(platform::MonitorFromRect(left, 10, right, 20, flags), &info) ? info.left : 1;
+    };
+    EXPECT_EQ(std::vector<int32_t>({picked(-60, 50, 0), picked(-50, 50, 0), picked(-10, 60, 0), picked(300, 310, 0),
+                                    picked(300, 310, platform::MONITOR_DEFAULTTOPRIMARY),
+                                    picked(450, 460, MONITOR_DEFAULTTONEAREST),
+                                    picked(-300, -200, MONITOR_DEFAULTTONEAREST)}),
+              std::vector<int32_t>({-100, -100, 0, 1, 0, 0, -100}));
+    EXPECT_TRUE(platform::GetMonitorRect(3, &info) && info.left == 400);
+    EXPECT_FALSE(platform::GetMonitorRect(4, &info));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(std::to_string(platform::GetSystemMetrics(platform::SM_CXSCREEN)) + "x" +
+                  std::to_string(platform::GetSystemMetrics(platform::SM_CYSCREEN)) + " " +
+                  std::to_string(platform::GetSystemMetrics(platform::SM_CMONITORS)),
+              "200x100 3");
+    platform::ResetDisplayMonitors();
 }
 
 TEST(PlatformDebugger, DiscardedUnlessASinkIsSet)

@@ -390,9 +390,18 @@ TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
         ASSERT_TRUE(platform::QueryServiceEntry(c.name, &e));
         EXPECT_EQ(e.serviceName + "|" + e.displayName + "|" + e.binaryPathName + "|" + std::to_string(e.startType),
                   c.name + std::string("|50% \"load\" next|") + c.queried + "|3");
+        // A new list of dependencies replaces the old one.
+        ASSERT_TRUE(platform::ChangeServiceConfigA(service, platform::SERVICE_NO_CHANGE, platform::SERVICE_NO_CHANGE,
+                                                   platform::SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                                   "+Group\0Auth\0", nullptr, nullptr, nullptr));
+        EXPECT_NE(unitText(c.unit.c_str()).find("next\nRequires=Auth.service\nAfter=Auth.service\n\n"), std::string::npos);
         platform::CloseServiceHandle(service);
     }
     EXPECT_EQ(platform::ListServiceEntries(), (Strings{".hidden@1", "Zone Server"}));
+    EXPECT_EQ(platform::CreateServiceA(manager, std::string(250, 'n').c_str(), nullptr, platform::SERVICE_ALL_ACCESS, 0,
+                                       0, 0, "/bin/true", nullptr, nullptr, nullptr, nullptr, nullptr),
+              0u);  // too long for a unit's name
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
     platform::CloseServiceHandle(manager);
 }
 
@@ -435,6 +444,8 @@ TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
     ScAction const reboot[] = {restart, none, {platform::SC_ACTION_REBOOT, 0}};
     platform::ServiceFailureActions const refused{60, nullptr, "", 3, reboot};
     EXPECT_FALSE(platform::ChangeServiceConfig2A(service, platform::SERVICE_CONFIG_FAILURE_ACTIONS, &refused));
+    EXPECT_FALSE(platform::ChangeServiceConfig2A(manager, platform::SERVICE_CONFIG_FAILURE_ACTIONS, &refused));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_HANDLE);
     platform::CloseServiceHandle(service);
     platform::CloseServiceHandle(manager);
 }
