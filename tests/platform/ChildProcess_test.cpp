@@ -84,39 +84,22 @@ std::string collect(platform::ChildProcess &child, int32_t &exitCode)
     return output;
 }
 
-// This process's standard input reads the given text while the object lives.
-class StandardInputFrom {
-public:
-    explicit StandardInputFrom(std::string const &text)
-    {
-        std::ofstream(m_dir.host() / "stdin.txt", std::ios::binary) << text;
-        m_saved = ::dup(0);
-        int const file = ::open((m_dir.host() / "stdin.txt").c_str(), O_RDONLY);
-        ::dup2(file, 0);
-        ::close(file);
-    }
-    ~StandardInputFrom()
-    {
-        ::dup2(m_saved, 0);
-        ::close(m_saved);
-    }
-
-private:
-    TempDirectory m_dir;
-    int m_saved = -1;
-};
-
 TEST(ChildProcess, OutputAndErrorShareOnePipeAndStdinIsTheParents)
 {
-    StandardInputFrom input("typed\n");
+    TempDirectory dir;
+    std::ofstream(dir.host() / "stdin.txt", std::ios::binary) << "typed\n";
+    int const saved = ::dup(0), file = ::open((dir.host() / "stdin.txt").c_str(), O_RDONLY);
+    ::dup2(file, 0);
     platform::ChildProcess child;
-    ASSERT_TRUE(child.Start("/bin/sh", "sh -c \"echo out; echo err >&2; cat; exit 7\""));
+    bool const started = child.Start("/bin/sh", "sh -c \"echo out; echo err >&2; cat; exit 7\"");
+    ::dup2(saved, 0);
+    ::close(saved), ::close(file);
+    ASSERT_TRUE(started);
     int32_t code = 0;
     EXPECT_EQ(collect(child, code), "out\nerr\ntyped\n");
     EXPECT_EQ(code, 7);
 
     // In the given working directory, leaving this process's alone.
-    TempDirectory dir;
     std::string before, after;
     ASSERT_TRUE(platform::GetWorkingDirectory(before));
     platform::ChildProcess elsewhere;

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -149,32 +148,13 @@ TEST(FileSystem, WorkingDirectoryInTheWindowsView)
     platform::SetDocumentsFolder("");
 }
 
-// Sets environment variables (null unsets) for the life of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::initializer_list<std::pair<char const *, char const *>> values)
-    {
-        for (auto const &[name, value] : values) {
-            char const *old = std::getenv(name);
-            m_saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-            platform::SetEnvironmentVariableA(name, value);
-        }
-    }
-    ~ScopedEnvironment()
-    {
-        for (auto const &[name, value] : m_saved)
-            platform::SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
-
 TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
 {
     TempDirectory temp;
-    std::string const home = temp.host().string();
-    ScopedEnvironment environment{{"HOME", home.c_str()}, {"XDG_DOCUMENTS_DIR", nullptr}, {"XDG_CONFIG_HOME", nullptr}};
+    std::string const home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    platform::SetEnvironmentVariableA("HOME", temp.host().string().c_str());
+    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
+    platform::SetEnvironmentVariableA("XDG_CONFIG_HOME", nullptr);
     auto lookUp = [] {
         std::string documents;
         return platform::GetDocumentsFolder(documents) ? documents : std::string("(none)");
@@ -200,6 +180,8 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
     EXPECT_EQ(lookUp(), "(none)");
     fs::create_directory(temp.host() / "Named");
     EXPECT_EQ(lookUp(), temp.windows("Named"));
+    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
+    platform::SetEnvironmentVariableA("HOME", home.empty() ? nullptr : home.c_str());
 }
 
 TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
@@ -242,23 +224,16 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
     platform::SetPipeDirectory("");
 }
 
-TEST(PlatformClock, LocalTimeTextHasTheCtimeForm)
+TEST(PlatformClock, CtimeTextAndRealClocksThatMoveForward)
 {
     platform::SetEnvironmentVariableA("TZ", "UTC");
     ::tzset();
-    char text[32];
-    ASSERT_TRUE(platform::LocalTimeText(0, text));
-    EXPECT_STREQ(text, "Thu Jan  1 00:00:00 1970");
-    ASSERT_TRUE(platform::LocalTimeText(1796525691, text));
-    EXPECT_STREQ(text, "Sun Dec  6 02:54:51 2026");
-}
+    char first[32], second[32];
+    ASSERT_TRUE(platform::LocalTimeText(0, first) && platform::LocalTimeText(1796525691, second));
+    EXPECT_EQ(std::string(first) + "|" + second, "Thu Jan  1 00:00:00 1970|Sun Dec  6 02:54:51 2026");
 
-TEST(PlatformClock, RealClocksMoveForward)
-{
-    int64_t frequency = 0;
-    EXPECT_TRUE(platform::QueryPerformanceFrequency(&frequency));
-    EXPECT_EQ(frequency, 1000000000);
-    int64_t before = 0, after = 0;
+    int64_t frequency = 0, before = 0, after = 0;
+    EXPECT_TRUE(platform::QueryPerformanceFrequency(&frequency) && frequency == 1000000000) << frequency;
     uint32_t tickBefore = platform::GetTickCount();
     platform::QueryPerformanceCounter(&before);
     platform::Sleep(20);
@@ -298,10 +273,10 @@ TEST(PlatformMessageBox, RecordedAndAnsweredAtOnce)
     EXPECT_EQ(platform::MessageBoxA(nullptr, "scripted", "Q", platform::MB_YESNO), platform::IDNO);
     EXPECT_EQ(platform::MessageBoxA(nullptr, nullptr, nullptr, platform::MB_OKCANCEL), platform::IDOK);
 
-    auto records = platform::TakeMessageBoxRecords();
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[0].text + "|" + records[0].caption + "|" + records[2].text + "|" + records[3].text,
-              "text|Caption|scripted|");
+    std::string records;
+    for (auto const &box : platform::TakeMessageBoxRecords())
+        records += box.caption + ": " + box.text + " (" + std::to_string(box.type) + ") ";
+    EXPECT_EQ(records, "Caption: text (0) Q: question (4) Q: scripted (4) Error:  (1) ");
     EXPECT_TRUE(platform::TakeMessageBoxRecords().empty());
 
     // The record stays bounded however many boxes a program raises.

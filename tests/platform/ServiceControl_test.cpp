@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -81,7 +80,6 @@ protected:
         setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", "");
         setVariable("SHAREDLIB_SYSTEMD_SCOPE", "");
         setVariable("SHAREDLIB_SYSTEMCTL", "");
-
         setVariable("SHAREDLIB_SERVICE_NAME", "");
     }
 
@@ -150,9 +148,7 @@ constexpr char kUsage[] = "\nService Manager Options:\n\n"
 
 TEST_F(ServiceManagerTest, OptionsInAnyCaseAndTheirMistakes)
 {
-    char program[] = "server.exe";
-    char *argv[] = {program, nullptr};
-    EXPECT_EQ(ServiceManager::serviceMaintenance(1, argv, kName, kDisplay), 0);
+    EXPECT_EQ(maintain({}), 0);
     EXPECT_EQ(ServiceManager::serviceMaintenance(0, nullptr, kName, kDisplay), 0);
     EXPECT_EQ(outcome({"-port", "7000", "install", "--install"}), "0");
     testing::internal::CaptureStdout();
@@ -183,16 +179,6 @@ TEST_F(ServiceManagerTest, InstallCreatesTheEntryInAnyCase)
                   " " + std::to_string(e.hasFailureActions) + std::to_string(e.hasRebootMessage) + e.command + "|" +
                   describe(e.failureActions),
               "Zone Server|16 2 1||4294967295 10|1/10000 ");
-}
-
-TEST_F(ServiceManagerTest, ReinstallReconfiguresTheExistingEntry)
-{
-    ASSERT_EQ(outcome({"-install"}, "Old Name"), "1");
-    EXPECT_EQ(outcome({"-INSTALL"}, "New Name"), "1");
-    platform::ServiceEntry entry;
-    ASSERT_TRUE(installed(&entry));
-    EXPECT_EQ(entry.displayName, "New Name");
-    EXPECT_EQ(platform::ListServiceEntries().size(), 1u);
 }
 
 TEST_F(ServiceManagerTest, RemoveAndTheManagersRefusals)
@@ -247,13 +233,6 @@ class SystemdServiceTest : public ServiceManagerTest {
 protected:
     // The unit file as the manager would read it.
     std::string unitText(char const *unit = "ZoneServer.service") const { return ReadHostFile(units() / unit); }
-
-    static fs::path program()
-    {
-        std::string executable;
-        EXPECT_TRUE(platform::GetExecutablePath(executable));
-        return platform::HostPath(executable.c_str());
-    }
 };
 
 // The unit file is checked word for word, and once by systemd itself.
@@ -261,6 +240,9 @@ TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
 {
     bool const canVerify = std::system("command -v systemd-analyze >/dev/null 2>&1") == 0;
     fs::create_directories(dir.host() / "runtime");
+    std::string executable;
+    ASSERT_TRUE(platform::GetExecutablePath(executable));
+    fs::path const program = platform::HostPath(executable.c_str());
     struct Case {
         char const *scope;
         std::string systemctl;  // how every call begins
@@ -272,7 +254,7 @@ TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
         ASSERT_EQ(outcome({"-install"}), "1");
         EXPECT_EQ(unitText(), "[Unit]\nDescription=Zone Server\nStartLimitIntervalSec=0\n\n[Service]\nType=notify\n"
                               "Environment=SHAREDLIB_SERVICE_NAME=ZoneServer\nExecStart=" +
-                                  program().string() + "\nWorkingDirectory=" + program().parent_path().string() +
+                                  program.string() + "\nWorkingDirectory=" + program.parent_path().string() +
                                   "\nRestart=on-failure\nRestartSec=10s\n\n[Install]\nWantedBy=" + c.target + "\n");
         EXPECT_EQ(takeCalls(), (Strings{c.systemctl + "daemon-reload", c.systemctl + "enable ZoneServer.service",
                                         c.systemctl + "daemon-reload"}));
@@ -290,13 +272,16 @@ TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
     }
 }
 
-TEST_F(SystemdServiceTest, AccountsBecomeTheUnitsUser)
+// A second installation reconfigures the one entry.
+TEST_F(SystemdServiceTest, ReinstallingChangesTheNameAndTheUnitsUser)
 {
     platform::AddServiceAccount("SALTHOST", "bob", "secret");
-    ASSERT_EQ(maintain({"-install", "-username", "root", "-password", "any"}), 1);  // the system's own account
+    ASSERT_EQ(outcome({"-install", "-username", "root", "-password", "any"}, "Old"), "1");  // the system's own account
     EXPECT_NE(unitText().find("\nUser=root\n"), std::string::npos);
-    ASSERT_EQ(maintain({"-install", "-username", "SALTHOST\\bob", "-password", "secret"}), 1);
+    ASSERT_EQ(outcome({"-INSTALL", "-username", "SALTHOST\\bob", "-password", "secret"}), "1");
+    EXPECT_NE(unitText().find("Description=Zone Server\n"), std::string::npos);
     EXPECT_NE(unitText().find("\nUser=bob\n"), std::string::npos);
+    EXPECT_EQ(platform::ListServiceEntries(), Strings{kName});
     ASSERT_EQ(maintain({"-remove"}), 1);
 
     // A user's own manager runs units as that user only.
@@ -382,8 +367,8 @@ TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
         ASSERT_NE(service, 0u);
         std::string const text = unitText(c.unit.c_str());
         EXPECT_NE(text.find(c.execStart), std::string::npos) << text;
-        EXPECT_NE(text.find("Description=50%% \"load\" next\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("Requires=Db\\x20Server.service\nAfter=Db\\x20Server.service\nRequires=Auth.service\n"),
+        EXPECT_NE(text.find("Description=50%% \"load\" next\nRequires=Db\\x20Server.service\n"
+                            "After=Db\\x20Server.service\nRequires=Auth.service\nAfter=Auth.service\n\n"),
                   std::string::npos)
             << text;
         platform::ServiceEntry e;
@@ -452,21 +437,19 @@ TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
 
 // --- Running as a service -------------------------------------------------------
 
-std::atomic<bool> g_initResult{false};
-std::atomic<bool> g_sawStop{false};
-std::atomic<bool> g_wasUsingService{false};
-std::string g_firstArgument;
+// What the service main saw: its argument, then whether it ran as a service,
+// started, and saw the stop.
+std::string g_seen;
 
 // A service main function as a server writes it: start, poll until stopped, end.
 void pollingServiceMain(uint32_t argc, char **argv)
 {
-    g_firstArgument = argc > 0 ? argv[0] : "";
-    g_wasUsingService = ServiceManager::isUsingService();
-    g_initResult = ServiceManager::initService();
+    bool const service = ServiceManager::isUsingService(), started = ServiceManager::initService();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_initResult && ServiceManager::isServiceRunning() && std::chrono::steady_clock::now() < deadline)
+    while (started && ServiceManager::isServiceRunning() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    g_sawStop = !ServiceManager::isServiceRunning();
+    g_seen = std::string(argc > 0 ? argv[0] : "") + (service ? " service" : "") + (started ? " started" : "") +
+             (ServiceManager::isServiceRunning() ? "" : " stopped");
     ServiceManager::endService(7);
 }
 
@@ -497,18 +480,14 @@ TEST_F(ServiceManagerTest, StopAndShutdownControlsEndTheService)
     for (uint32_t control : {platform::SERVICE_CONTROL_STOP, platform::SERVICE_CONTROL_SHUTDOWN}) {
         SCOPED_TRACE(control);
         platform::SetStartedByServiceControlManager(true);
-        g_sawStop = false;
+        g_seen.clear();
         // An interrogation is answered with the record as it stands.
         platform::SendServiceControl(kName, platform::SERVICE_CONTROL_INTERROGATE);
         platform::SendServiceControl(kName, control);
         ASSERT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 0);
         EXPECT_EQ(platform::GetLastError(), 0u);
-        EXPECT_TRUE(ServiceManager::isUsingService());
-        EXPECT_TRUE(g_wasUsingService);
-        EXPECT_TRUE(g_initResult);
-        EXPECT_TRUE(g_sawStop);
-        EXPECT_EQ(g_firstArgument, kName);
-        EXPECT_FALSE(ServiceManager::isServiceRunning());
+        EXPECT_EQ(g_seen, "ZoneServer service started stopped");
+        EXPECT_TRUE(ServiceManager::isUsingService() && !ServiceManager::isServiceRunning());
 
         // "name type state exit accepted": running, running, stopped, stopped with the code.
         std::string reports;
@@ -526,9 +505,8 @@ TEST_F(ServiceManagerTest, FailedHandlerRegistrationLeavesStartPending)
 {
     platform::SetStartedByServiceControlManager(true);
     platform::FailNextServiceCall(platform::ServiceCall::RegisterServiceCtrlHandler, 1060);
-    g_initResult = true;
     ASSERT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 0);
-    EXPECT_FALSE(g_initResult);
+    EXPECT_EQ(g_seen, "ZoneServer service stopped");
     EXPECT_FALSE(ServiceManager::isServiceRunning());
     EXPECT_TRUE(platform::TakeServiceStatusReports().empty());
 }
