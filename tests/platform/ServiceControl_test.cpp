@@ -53,8 +53,9 @@ esac
 exit 0
 )";
 
-// Services go to a systemd stand-in first on the PATH, with the unit
-// directory in a scratch folder (the Windows build's manager ignores both).
+// Services go to a systemd stand-in early on the PATH (after a folder that is
+// not there), with the unit directory in a scratch folder (the Windows
+// build's manager ignores both).
 class ServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -68,7 +69,8 @@ protected:
         char const separator = fs::path::preferred_separator == '/' ? ':' : ';';
         char const *path = std::getenv("PATH");
         m_path = path != nullptr ? path : "";
-        setVariable("PATH", (dir.host() / "bin").string() + separator + m_path);
+        setVariable("PATH", (dir.host() / "none").string() + separator + (dir.host() / "bin").string() + separator +
+                                m_path);
         setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", units().string());
         setVariable("SHAREDLIB_SYSTEMD_SCOPE", "system");
     }
