@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,7 +25,7 @@
 #include "support/TempDirectory.h"
 
 // Child processes and command lines, through the platform layer (the
-// children are POSIX shells).
+// children are POSIX shells), and a service program that such a child runs.
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -80,39 +84,22 @@ std::string collect(platform::ChildProcess &child, int32_t &exitCode)
     return output;
 }
 
-// This process's standard input reads the given text while the object lives.
-class StandardInputFrom {
-public:
-    explicit StandardInputFrom(std::string const &text)
-    {
-        std::ofstream(m_dir.host() / "stdin.txt", std::ios::binary) << text;
-        m_saved = ::dup(0);
-        int const file = ::open((m_dir.host() / "stdin.txt").c_str(), O_RDONLY);
-        ::dup2(file, 0);
-        ::close(file);
-    }
-    ~StandardInputFrom()
-    {
-        ::dup2(m_saved, 0);
-        ::close(m_saved);
-    }
-
-private:
-    TempDirectory m_dir;
-    int m_saved = -1;
-};
-
 TEST(ChildProcess, OutputAndErrorShareOnePipeAndStdinIsTheParents)
 {
-    StandardInputFrom input("typed\n");
+    TempDirectory dir;
+    std::ofstream(dir.host() / "stdin.txt", std::ios::binary) << "typed\n";
+    int const saved = ::dup(0), file = ::open((dir.host() / "stdin.txt").c_str(), O_RDONLY);
+    ::dup2(file, 0);
     platform::ChildProcess child;
-    ASSERT_TRUE(child.Start("/bin/sh", "sh -c \"echo out; echo err >&2; cat; exit 7\""));
+    bool const started = child.Start("/bin/sh", "sh -c \"echo out; echo err >&2; cat; exit 7\"");
+    ::dup2(saved, 0);
+    ::close(saved), ::close(file);
+    ASSERT_TRUE(started);
     int32_t code = 0;
     EXPECT_EQ(collect(child, code), "out\nerr\ntyped\n");
     EXPECT_EQ(code, 7);
 
     // In the given working directory, leaving this process's alone.
-    TempDirectory dir;
     std::string before, after;
     ASSERT_TRUE(platform::GetWorkingDirectory(before));
     platform::ChildProcess elsewhere;
@@ -166,6 +153,59 @@ TEST(ChildProcess, EndsAndFailuresAreReported)
     ASSERT_TRUE(searched.Start(nullptr, "sh -c \"exit 5\""));
     collect(searched, code);
     EXPECT_EQ(code, 5);
+}
+
+// The manager's end of a notification socket ("@name" is an abstract one).
+struct NotifySocket {
+    explicit NotifySocket(std::string const &address)
+    {
+        struct sockaddr_un name {};
+        name.sun_family = AF_UNIX;
+        std::memcpy(name.sun_path, address.data(), address.size());
+        if (address[0] == '@')
+            name.sun_path[0] = '\0';
+        ::bind(fd, reinterpret_cast<sockaddr *>(&name),
+               static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + address.size()));
+    }
+    ~NotifySocket() { ::close(fd); }
+
+    // The next datagram, or "" when none comes within ten seconds.
+    std::string receive()
+    {
+        struct pollfd wait = {fd, POLLIN, 0};
+        char buffer[256];
+        ssize_t const got = ::poll(&wait, 1, 10000) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+        return std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+    }
+
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+};
+
+// A service program started as systemd starts it (its unit's variable naming
+// the service, in any case, and NOTIFY_SOCKET the manager's socket) reports
+// there, takes SIGTERM and SIGINT as its stop control and shuts down in order.
+TEST(ServiceStop, StopSignalReachesTheServiceWhichEndsInOrder)
+{
+    TempDirectory dir;
+    std::string abstract = "@sharedlib-stop-" + std::to_string(::getpid());
+    abstract.resize(sizeof sockaddr_un::sun_path, '-');  // the longest name there is
+    for (auto const &[socket, signal] : {std::pair{abstract, SIGTERM}, {(dir.host() / "notify").string(), SIGINT}}) {
+        SCOPED_TRACE(socket);
+        NotifySocket manager(socket);
+        ::setenv("SHAREDLIB_SERVICE_NAME", "stophelper", 1);
+        ::setenv("NOTIFY_SOCKET", socket.c_str(), 1);
+        platform::ChildProcess child;
+        bool const started = child.Start(STOP_HELPER_PROGRAM, STOP_HELPER_PROGRAM);
+        ::unsetenv("SHAREDLIB_SERVICE_NAME");
+        ::unsetenv("NOTIFY_SOCKET");
+        ASSERT_TRUE(started);
+        EXPECT_EQ(manager.receive(), "READY=1");
+        ASSERT_EQ(::kill(child.processId(), signal), 0);
+        EXPECT_EQ(manager.receive(), "STOPPING=1");
+        int32_t code = -1;
+        EXPECT_EQ(collect(child, code), "running StopHelper\nstopping in order\ndispatcher returned 0\n");
+        EXPECT_EQ(code, 0);
+    }
 }
 
 }  // namespace

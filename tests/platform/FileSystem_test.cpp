@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,6 +18,7 @@
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/NamedPipe.h>
 #include <SharedLib/platform/Process.h>
+#include <SharedLib/platform/System.h>
 #include <SharedLib/testing/TestSeams.h>
 
 #include "support/TempDirectory.h"
@@ -82,7 +82,8 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
     EXPECT_EQ(failure(platform::RenamePath(name.c_str(), other.c_str())), platform::ERROR_FILE_EXISTS);
     std::string third = temp.windows("zone_00003.TXT");
     EXPECT_EQ(platform::RenamePath(name.c_str(), third.c_str()), 0);
-    EXPECT_TRUE(fs::exists(temp.host() / "zone_00003.TXT"));
+    EXPECT_EQ(platform::RemoveFile(third.c_str()), 0);  // there under its new name
+    EXPECT_EQ(failure(platform::RemoveFile(third.c_str())), platform::ERROR_FILE_NOT_FOUND);
 
     EXPECT_EQ(failure(platform::AccessPath(temp.windows("missing").c_str(), platform::ACCESS_EXISTS)),
               platform::ERROR_FILE_NOT_FOUND);
@@ -92,8 +93,9 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
 
     // A drive that maps nowhere is a missing path for every call.
     EXPECT_EQ(platform::OpenFile("q:\\x", flags, platform::S_IWRITE_) + platform::RenamePath("q:\\x", third.c_str()) +
-                  platform::AccessPath("q:\\x", platform::ACCESS_EXISTS) + platform::MakeDirectory("q:\\x"),
-              -4);
+                  platform::AccessPath("q:\\x", platform::ACCESS_EXISTS) + platform::MakeDirectory("q:\\x") +
+                  platform::RemoveFile("q:\\x"),
+              -5);
 }
 
 TEST(FileSystem, FindFilesMatchesWildcardsWithoutRegardToCase)
@@ -146,32 +148,13 @@ TEST(FileSystem, WorkingDirectoryInTheWindowsView)
     platform::SetDocumentsFolder("");
 }
 
-// Sets environment variables (null unsets) for the life of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::initializer_list<std::pair<char const *, char const *>> values)
-    {
-        for (auto const &[name, value] : values) {
-            char const *old = std::getenv(name);
-            m_saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-            platform::SetEnvironmentVariableA(name, value);
-        }
-    }
-    ~ScopedEnvironment()
-    {
-        for (auto const &[name, value] : m_saved)
-            platform::SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
-
 TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
 {
     TempDirectory temp;
-    std::string const home = temp.host().string();
-    ScopedEnvironment environment{{"HOME", home.c_str()}, {"XDG_DOCUMENTS_DIR", nullptr}, {"XDG_CONFIG_HOME", nullptr}};
+    std::string const home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    platform::SetEnvironmentVariableA("HOME", temp.host().string().c_str());
+    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
+    platform::SetEnvironmentVariableA("XDG_CONFIG_HOME", nullptr);
     auto lookUp = [] {
         std::string documents;
         return platform::GetDocumentsFolder(documents) ? documents : std::string("(none)");
@@ -197,6 +180,8 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
     EXPECT_EQ(lookUp(), "(none)");
     fs::create_directory(temp.host() / "Named");
     EXPECT_EQ(lookUp(), temp.windows("Named"));
+    platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
+    platform::SetEnvironmentVariableA("HOME", home.empty() ? nullptr : home.c_str());
 }
 
 TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
@@ -239,23 +224,16 @@ TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
     platform::SetPipeDirectory("");
 }
 
-TEST(PlatformClock, LocalTimeTextHasTheCtimeForm)
+TEST(PlatformClock, CtimeTextAndRealClocksThatMoveForward)
 {
     platform::SetEnvironmentVariableA("TZ", "UTC");
     ::tzset();
-    char text[32];
-    ASSERT_TRUE(platform::LocalTimeText(0, text));
-    EXPECT_STREQ(text, "Thu Jan  1 00:00:00 1970");
-    ASSERT_TRUE(platform::LocalTimeText(1796525691, text));
-    EXPECT_STREQ(text, "Sun Dec  6 02:54:51 2026");
-}
+    char first[32], second[32];
+    ASSERT_TRUE(platform::LocalTimeText(0, first) && platform::LocalTimeText(1796525691, second));
+    EXPECT_EQ(std::string(first) + "|" + second, "Thu Jan  1 00:00:00 1970|Sun Dec  6 02:54:51 2026");
 
-TEST(PlatformClock, RealClocksMoveForward)
-{
-    int64_t frequency = 0;
-    EXPECT_TRUE(platform::QueryPerformanceFrequency(&frequency));
-    EXPECT_EQ(frequency, 1000000000);
-    int64_t before = 0, after = 0;
+    int64_t frequency = 0, before = 0, after = 0;
+    EXPECT_TRUE(platform::QueryPerformanceFrequency(&frequency) && frequency == 1000000000) << frequency;
     uint32_t tickBefore = platform::GetTickCount();
     platform::QueryPerformanceCounter(&before);
     platform::Sleep(20);
@@ -295,10 +273,10 @@ TEST(PlatformMessageBox, RecordedAndAnsweredAtOnce)
     EXPECT_EQ(platform::MessageBoxA(nullptr, "scripted", "Q", platform::MB_YESNO), platform::IDNO);
     EXPECT_EQ(platform::MessageBoxA(nullptr, nullptr, nullptr, platform::MB_OKCANCEL), platform::IDOK);
 
-    auto records = platform::TakeMessageBoxRecords();
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[0].text + "|" + records[0].caption + "|" + records[2].text + "|" + records[3].text,
-              "text|Caption|scripted|");
+    std::string records;
+    for (auto const &box : platform::TakeMessageBoxRecords())
+        records += box.caption + ": " + box.text + " (" + std::to_string(box.type) + ") ";
+    EXPECT_EQ(records, "Caption: text (0) Q: question (4) Q: scripted (4) Error:  (1) ");
     EXPECT_TRUE(platform::TakeMessageBoxRecords().empty());
 
     // The record stays bounded however many boxes a program raises.
@@ -306,6 +284,31 @@ TEST(PlatformMessageBox, RecordedAndAnsweredAtOnce)
         platform::MessageBoxA(nullptr, "again", "Error", platform::MB_OK);
     EXPECT_LE(platform::TakeMessageBoxRecords().size(), 64u);
     platform::SetMessageBoxEcho(true);
+}
+
+// The monitor of a rectangle: the largest overlap (the first of equals), else
+// the fallback; the nearest one is never an empty monitor.
+TEST(PlatformDisplay, TheLargestOverlapOrTheFallback)
+{
+    using platform::MONITOR_DEFAULTTONEAREST;
+    platform::SetDisplayMonitors({{-100, 0, 0, 100, false}, {0, 0, 200, 100, true}, {400, 0, 500, 0, false}});
+    platform::DisplayMonitor info{};
+    auto picked = [&](int32_t left, int32_t right, uint32_t flags) {  // the monitor's left edge, 1 for none
+        return platform::GetMonitorRect(platform::MonitorFromRect(left, 10, right, 20, flags), &info) ? info.left : 1;
+    };
+    EXPECT_EQ(std::vector<int32_t>({picked(-60, 50, 0), picked(-50, 50, 0), picked(-10, 60, 0), picked(300, 310, 0),
+                                    picked(300, 310, platform::MONITOR_DEFAULTTOPRIMARY),
+                                    picked(450, 460, MONITOR_DEFAULTTONEAREST),
+                                    picked(-300, -200, MONITOR_DEFAULTTONEAREST)}),
+              std::vector<int32_t>({-100, -100, 0, 1, 0, 0, -100}));
+    EXPECT_TRUE(platform::GetMonitorRect(3, &info) && info.left == 400);
+    EXPECT_FALSE(platform::GetMonitorRect(4, &info));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(std::to_string(platform::GetSystemMetrics(platform::SM_CXSCREEN)) + "x" +
+                  std::to_string(platform::GetSystemMetrics(platform::SM_CYSCREEN)) + " " +
+                  std::to_string(platform::GetSystemMetrics(platform::SM_CMONITORS)),
+              "200x100 3");
+    platform::ResetDisplayMonitors();
 }
 
 TEST(PlatformDebugger, DiscardedUnlessASinkIsSet)

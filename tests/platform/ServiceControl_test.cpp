@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -54,8 +53,9 @@ esac
 exit 0
 )";
 
-// Services go to a systemd stand-in first on the PATH, with the unit
-// directory in a scratch folder (the Windows build's manager ignores both).
+// Services go to a systemd stand-in early on the PATH (after a folder that is
+// not there), with the unit directory in a scratch folder (the Windows
+// build's manager ignores both).
 class ServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -69,7 +69,8 @@ protected:
         char const separator = fs::path::preferred_separator == '/' ? ':' : ';';
         char const *path = std::getenv("PATH");
         m_path = path != nullptr ? path : "";
-        setVariable("PATH", (dir.host() / "bin").string() + separator + m_path);
+        setVariable("PATH", (dir.host() / "none").string() + separator + (dir.host() / "bin").string() + separator +
+                                m_path);
         setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", units().string());
         setVariable("SHAREDLIB_SYSTEMD_SCOPE", "system");
     }
@@ -81,6 +82,7 @@ protected:
         setVariable("SHAREDLIB_SYSTEMD_UNIT_DIR", "");
         setVariable("SHAREDLIB_SYSTEMD_SCOPE", "");
         setVariable("SHAREDLIB_SYSTEMCTL", "");
+        setVariable("SHAREDLIB_SERVICE_NAME", "");
     }
 
     static int32_t maintain(std::vector<std::string> arguments, const char *display = kDisplay)
@@ -148,9 +150,7 @@ constexpr char kUsage[] = "\nService Manager Options:\n\n"
 
 TEST_F(ServiceManagerTest, OptionsInAnyCaseAndTheirMistakes)
 {
-    char program[] = "server.exe";
-    char *argv[] = {program, nullptr};
-    EXPECT_EQ(ServiceManager::serviceMaintenance(1, argv, kName, kDisplay), 0);
+    EXPECT_EQ(maintain({}), 0);
     EXPECT_EQ(ServiceManager::serviceMaintenance(0, nullptr, kName, kDisplay), 0);
     EXPECT_EQ(outcome({"-port", "7000", "install", "--install"}), "0");
     testing::internal::CaptureStdout();
@@ -181,16 +181,6 @@ TEST_F(ServiceManagerTest, InstallCreatesTheEntryInAnyCase)
                   " " + std::to_string(e.hasFailureActions) + std::to_string(e.hasRebootMessage) + e.command + "|" +
                   describe(e.failureActions),
               "Zone Server|16 2 1||4294967295 10|1/10000 ");
-}
-
-TEST_F(ServiceManagerTest, ReinstallReconfiguresTheExistingEntry)
-{
-    ASSERT_EQ(outcome({"-install"}, "Old Name"), "1");
-    EXPECT_EQ(outcome({"-INSTALL"}, "New Name"), "1");
-    platform::ServiceEntry entry;
-    ASSERT_TRUE(installed(&entry));
-    EXPECT_EQ(entry.displayName, "New Name");
-    EXPECT_EQ(platform::ListServiceEntries().size(), 1u);
 }
 
 TEST_F(ServiceManagerTest, RemoveAndTheManagersRefusals)
@@ -245,13 +235,6 @@ class SystemdServiceTest : public ServiceManagerTest {
 protected:
     // The unit file as the manager would read it.
     std::string unitText(char const *unit = "ZoneServer.service") const { return ReadHostFile(units() / unit); }
-
-    static fs::path program()
-    {
-        std::string executable;
-        EXPECT_TRUE(platform::GetExecutablePath(executable));
-        return platform::HostPath(executable.c_str());
-    }
 };
 
 // The unit file is checked word for word, and once by systemd itself.
@@ -259,6 +242,9 @@ TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
 {
     bool const canVerify = std::system("command -v systemd-analyze >/dev/null 2>&1") == 0;
     fs::create_directories(dir.host() / "runtime");
+    std::string executable;
+    ASSERT_TRUE(platform::GetExecutablePath(executable));
+    fs::path const program = platform::HostPath(executable.c_str());
     struct Case {
         char const *scope;
         std::string systemctl;  // how every call begins
@@ -270,7 +256,7 @@ TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
         ASSERT_EQ(outcome({"-install"}), "1");
         EXPECT_EQ(unitText(), "[Unit]\nDescription=Zone Server\nStartLimitIntervalSec=0\n\n[Service]\nType=notify\n"
                               "Environment=SHAREDLIB_SERVICE_NAME=ZoneServer\nExecStart=" +
-                                  program().string() + "\nWorkingDirectory=" + program().parent_path().string() +
+                                  program.string() + "\nWorkingDirectory=" + program.parent_path().string() +
                                   "\nRestart=on-failure\nRestartSec=10s\n\n[Install]\nWantedBy=" + c.target + "\n");
         EXPECT_EQ(takeCalls(), (Strings{c.systemctl + "daemon-reload", c.systemctl + "enable ZoneServer.service",
                                         c.systemctl + "daemon-reload"}));
@@ -288,13 +274,16 @@ TEST_F(SystemdServiceTest, InstallWritesTheUnitAndRemoveTakesItAway)
     }
 }
 
-TEST_F(SystemdServiceTest, AccountsBecomeTheUnitsUser)
+// A second installation reconfigures the one entry.
+TEST_F(SystemdServiceTest, ReinstallingChangesTheNameAndTheUnitsUser)
 {
     platform::AddServiceAccount("SALTHOST", "bob", "secret");
-    ASSERT_EQ(maintain({"-install", "-username", "root", "-password", "any"}), 1);  // the system's own account
+    ASSERT_EQ(outcome({"-install", "-username", "root", "-password", "any"}, "Old"), "1");  // the system's own account
     EXPECT_NE(unitText().find("\nUser=root\n"), std::string::npos);
-    ASSERT_EQ(maintain({"-install", "-username", "SALTHOST\\bob", "-password", "secret"}), 1);
+    ASSERT_EQ(outcome({"-INSTALL", "-username", "SALTHOST\\bob", "-password", "secret"}), "1");
+    EXPECT_NE(unitText().find("Description=Zone Server\n"), std::string::npos);
     EXPECT_NE(unitText().find("\nUser=bob\n"), std::string::npos);
+    EXPECT_EQ(platform::ListServiceEntries(), Strings{kName});
     ASSERT_EQ(maintain({"-remove"}), 1);
 
     // A user's own manager runs units as that user only.
@@ -380,17 +369,26 @@ TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
         ASSERT_NE(service, 0u);
         std::string const text = unitText(c.unit.c_str());
         EXPECT_NE(text.find(c.execStart), std::string::npos) << text;
-        EXPECT_NE(text.find("Description=50%% \"load\" next\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("Requires=Db\\x20Server.service\nAfter=Db\\x20Server.service\nRequires=Auth.service\n"),
+        EXPECT_NE(text.find("Description=50%% \"load\" next\nRequires=Db\\x20Server.service\n"
+                            "After=Db\\x20Server.service\nRequires=Auth.service\nAfter=Auth.service\n\n"),
                   std::string::npos)
             << text;
         platform::ServiceEntry e;
         ASSERT_TRUE(platform::QueryServiceEntry(c.name, &e));
         EXPECT_EQ(e.serviceName + "|" + e.displayName + "|" + e.binaryPathName + "|" + std::to_string(e.startType),
                   c.name + std::string("|50% \"load\" next|") + c.queried + "|3");
+        // A new list of dependencies replaces the old one.
+        ASSERT_TRUE(platform::ChangeServiceConfigA(service, platform::SERVICE_NO_CHANGE, platform::SERVICE_NO_CHANGE,
+                                                   platform::SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                                   "+Group\0Auth\0", nullptr, nullptr, nullptr));
+        EXPECT_NE(unitText(c.unit.c_str()).find("next\nRequires=Auth.service\nAfter=Auth.service\n\n"), std::string::npos);
         platform::CloseServiceHandle(service);
     }
     EXPECT_EQ(platform::ListServiceEntries(), (Strings{".hidden@1", "Zone Server"}));
+    EXPECT_EQ(platform::CreateServiceA(manager, std::string(250, 'n').c_str(), nullptr, platform::SERVICE_ALL_ACCESS, 0,
+                                       0, 0, "/bin/true", nullptr, nullptr, nullptr, nullptr, nullptr),
+              0u);  // too long for a unit's name
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
     platform::CloseServiceHandle(manager);
 }
 
@@ -433,37 +431,40 @@ TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
     ScAction const reboot[] = {restart, none, {platform::SC_ACTION_REBOOT, 0}};
     platform::ServiceFailureActions const refused{60, nullptr, "", 3, reboot};
     EXPECT_FALSE(platform::ChangeServiceConfig2A(service, platform::SERVICE_CONFIG_FAILURE_ACTIONS, &refused));
+    EXPECT_FALSE(platform::ChangeServiceConfig2A(manager, platform::SERVICE_CONFIG_FAILURE_ACTIONS, &refused));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_HANDLE);
     platform::CloseServiceHandle(service);
     platform::CloseServiceHandle(manager);
 }
 
 // --- Running as a service -------------------------------------------------------
 
-std::atomic<bool> g_initResult{false};
-std::atomic<bool> g_sawStop{false};
-std::atomic<bool> g_wasUsingService{false};
-std::string g_firstArgument;
+// What the service main saw: its argument, then whether it ran as a service,
+// started, and saw the stop.
+std::string g_seen;
 
 // A service main function as a server writes it: start, poll until stopped, end.
 void pollingServiceMain(uint32_t argc, char **argv)
 {
-    g_firstArgument = argc > 0 ? argv[0] : "";
-    g_wasUsingService = ServiceManager::isUsingService();
-    g_initResult = ServiceManager::initService();
+    bool const service = ServiceManager::isUsingService(), started = ServiceManager::initService();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_initResult && ServiceManager::isServiceRunning() && std::chrono::steady_clock::now() < deadline)
+    while (started && ServiceManager::isServiceRunning() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    g_sawStop = !ServiceManager::isServiceRunning();
+    g_seen = std::string(argc > 0 ? argv[0] : "") + (service ? " service" : "") + (started ? " started" : "") +
+             (ServiceManager::isServiceRunning() ? "" : " stopped");
     ServiceManager::endService(7);
 }
 
 TEST_F(ServiceManagerTest, ConsoleProgramCannotStartAsService)
 {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 1063);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "*** --- *** Unable to start service \n"
-              "The service process could not connect to the service controller.\r\n\n\n");
+    for (char const *named : {"", "Launcher"}) {  // started by hand, or by another service's unit
+        setVariable("SHAREDLIB_SERVICE_NAME", named);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 1063);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "*** --- *** Unable to start service \n"
+                  "The service process could not connect to the service controller.\r\n\n\n");
+    }
     EXPECT_FALSE(ServiceManager::isUsingService());
     EXPECT_TRUE(ServiceManager::initService());  // console mode
     ServiceManager::endService(3);
@@ -481,18 +482,14 @@ TEST_F(ServiceManagerTest, StopAndShutdownControlsEndTheService)
     for (uint32_t control : {platform::SERVICE_CONTROL_STOP, platform::SERVICE_CONTROL_SHUTDOWN}) {
         SCOPED_TRACE(control);
         platform::SetStartedByServiceControlManager(true);
-        g_sawStop = false;
+        g_seen.clear();
         // An interrogation is answered with the record as it stands.
         platform::SendServiceControl(kName, platform::SERVICE_CONTROL_INTERROGATE);
         platform::SendServiceControl(kName, control);
         ASSERT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 0);
         EXPECT_EQ(platform::GetLastError(), 0u);
-        EXPECT_TRUE(ServiceManager::isUsingService());
-        EXPECT_TRUE(g_wasUsingService);
-        EXPECT_TRUE(g_initResult);
-        EXPECT_TRUE(g_sawStop);
-        EXPECT_EQ(g_firstArgument, kName);
-        EXPECT_FALSE(ServiceManager::isServiceRunning());
+        EXPECT_EQ(g_seen, "ZoneServer service started stopped");
+        EXPECT_TRUE(ServiceManager::isUsingService() && !ServiceManager::isServiceRunning());
 
         // "name type state exit accepted": running, running, stopped, stopped with the code.
         std::string reports;
@@ -510,9 +507,8 @@ TEST_F(ServiceManagerTest, FailedHandlerRegistrationLeavesStartPending)
 {
     platform::SetStartedByServiceControlManager(true);
     platform::FailNextServiceCall(platform::ServiceCall::RegisterServiceCtrlHandler, 1060);
-    g_initResult = true;
     ASSERT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 0);
-    EXPECT_FALSE(g_initResult);
+    EXPECT_EQ(g_seen, "ZoneServer service stopped");
     EXPECT_FALSE(ServiceManager::isServiceRunning());
     EXPECT_TRUE(platform::TakeServiceStatusReports().empty());
 }

@@ -75,6 +75,8 @@ TEST(SocketEvents, WriteIsRecordedOnceAndRearmedOnlyAfterWouldBlock)
     WSANETWORKEVENTS client = waitAndEnumerate(pair.client, pair.clientEvent);
     EXPECT_EQ(client.lNetworkEvents & (FD_CONNECT | FD_WRITE), FD_CONNECT | FD_WRITE);
     EXPECT_EQ(client.iErrorCode[4], 0);
+    bool writable = false, exception = true;
+    EXPECT_TRUE(ProbeConnect(pair.client, &writable, &exception) == 1 && writable && !exception);
     WSANETWORKEVENTS server = waitAndEnumerate(pair.server, pair.serverEvent);
     EXPECT_EQ(server.lNetworkEvents, FD_WRITE);
     // Writable still, but FD_WRITE is not recorded again without a blocked send.
@@ -262,6 +264,7 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     EXPECT_EQ(platform::getsockopt(s, SOL_SOCKET_, SO_ERROR_, &error, &length), 0);
     EXPECT_EQ(failure(platform::getsockopt(s, SOL_SOCKET_, 0x7777, &error, &length)), WSAENOPROTOOPT);
     closesocket(s);
+    EXPECT_EQ(failure(WSAEnumNetworkEvents(s, event, &events)), WSAENOTSOCK);  // closed, it is no socket
     WSACloseEvent(event);
 
     // Without an event the probe finds the refusal itself.

@@ -90,7 +90,6 @@ bool ChildProcess::CreateOutputPipe()
     ::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK);
     m_readEnd = ends[0];
     m_writeEnd = ends[1];
-    m_pipeClosed = false;
     return true;
 }
 

@@ -694,7 +694,6 @@ bool ChangeServiceConfig2A(ServiceHandle service, uint32_t infoLevel, const void
                     oldText))
         return false;
     systemd::UnitConfig config = systemd::ParseUnit(oldText);
-    config.hasFailureActions = true;
     config.resetPeriod = actions->dwResetPeriod;
     if (actions->lpsaActions != nullptr)
         config.failureActions.assign(actions->lpsaActions, actions->lpsaActions + actions->cActions);

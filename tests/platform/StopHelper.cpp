@@ -14,11 +14,7 @@ using Kest::Orv::ServiceManager;
 
 void serviceMain(uint32_t, char **argv)
 {
-    if (!ServiceManager::initService()) {
-        std::puts("initService failed");
-        return;
-    }
-    std::printf("running %s\n", argv[0]);
+    std::printf(ServiceManager::initService() ? "running %s\n" : "%s: initService failed\n", argv[0]);
     std::fflush(stdout);
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (ServiceManager::isServiceRunning() && std::chrono::steady_clock::now() < deadline)
