@@ -52,6 +52,8 @@ TEST_F(ServiceManagerTest, RemoveAndTheManagersRefusals)
     EXPECT_EQ(outcome({"-remove"}), "5 Error/error: Failed to open the Service Control Manager with sufficient "
                                     "rights to delete a service.");
     platform::SetServiceControlManagerRights(platform::SC_MANAGER_ALL_ACCESS);
+    platform::FailNextServiceCall(platform::ServiceCall::CreateService, 5);
+    EXPECT_EQ(outcome({"-install"}), "5 Error/error: CreateService failed with error 5: Access is denied.\r\n");
     platform::FailNextServiceCall(platform::ServiceCall::ChangeServiceConfig2, 5);
     EXPECT_EQ(outcome({"-install"}), "5 Warning/warning: CreateService succeeded, but ChangeServiceConfig2 failed "
                                      "with error 5: Access is denied.\r\n");
