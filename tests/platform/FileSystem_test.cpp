@@ -15,6 +15,7 @@
 #include <SharedLib/platform/FileSystem.h>
 #include <SharedLib/platform/LastError.h>
 #include <SharedLib/platform/Lock.h>
+#include <SharedLib/platform/MemoryMapping.h>
 #include <SharedLib/platform/MessageBox.h>
 #include <SharedLib/platform/NamedPipe.h>
 #include <SharedLib/platform/Process.h>
@@ -182,6 +183,37 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
     EXPECT_EQ(lookUp(), temp.windows("Named"));
     platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
     platform::SetEnvironmentVariableA("HOME", home.empty() ? nullptr : home.c_str());
+}
+
+// A view holds the whole file; the file stays locked against a second
+// mapping until it is closed, and a view is unmapped once.
+TEST(MemoryMapping, ViewHoldsTheWholeFileWhileTheFileIsHeld)
+{
+    TempDirectory temp;
+    std::string const bytes = std::string(70000, 'x') + "end";
+    std::ofstream(temp.host() / "data.bin", std::ios::binary) << bytes;
+    std::string const path = temp.windows("data.bin");
+    platform::FileHandle file = platform::OpenFileForMapping(path.c_str());
+    ASSERT_NE(file, platform::INVALID_FILE_HANDLE);
+    EXPECT_EQ(platform::OpenFileForMapping(path.c_str()), platform::INVALID_FILE_HANDLE);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_SHARING_VIOLATION);
+    int64_t size = 0;
+    EXPECT_TRUE(platform::GetFileSize(file, &size));
+    EXPECT_EQ(size, static_cast<int64_t>(bytes.size()));
+    platform::FileMapping *mapping = platform::CreateFileMapping(file);
+    ASSERT_NE(mapping, nullptr);
+    void const *view = platform::MapViewOfFile(mapping);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(std::string(static_cast<char const *>(view), bytes.size()), bytes);
+    EXPECT_TRUE(platform::UnmapViewOfFile(view));
+    EXPECT_FALSE(platform::UnmapViewOfFile(view));
+    EXPECT_TRUE(platform::CloseFileMapping(mapping));
+    EXPECT_TRUE(platform::CloseMappedFile(file));
+    file = platform::OpenFileForMapping(path.c_str());
+    EXPECT_NE(file, platform::INVALID_FILE_HANDLE);
+    EXPECT_TRUE(platform::CloseMappedFile(file));
+    EXPECT_EQ(platform::OpenFileForMapping(temp.windows("missing.bin").c_str()), platform::INVALID_FILE_HANDLE);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
 }
 
 TEST(NamedPipe, OnlyAPipeThatAServerHoldsOpens)
