@@ -118,6 +118,7 @@ TEST_F(DatagramTest, MultiMessageListsArePackedUpToTheMaximum)
     EXPECT_FALSE(conn.SendMultiMsg(&list, kLoopback, peer.port));
     EXPECT_EQ(peer.receive(), Frame(std::string(10, 'a')) + Frame("") + Frame(std::string(1008, 'w')));
     EXPECT_EQ(countLines(dropped(2002)) + countLines(dropped(70002)), 2);
+    conn.Cleanup();  // releases the datagram buffer; the destructor's Cleanup finds nothing left
 }
 
 // The queued form sends to the connection's remote address.
@@ -230,8 +231,7 @@ TEST_F(DatagramTest, OneCallDeliversFiftyDatagramsAndDiscardsTheRest)
 TEST_F(DatagramTest, ADatagramLargerThanTheInboundBufferIsAnErrorThatClosesNothing)
 {
     send(Frame("ok"));
-    send(std::string(20001, 'x'));
-    clearLines();
+    send(std::string(20001, 'x')), clearLines();
     ASSERT_TRUE(DriveUntil([&] { conn.HandleDgramReadEvent(0); },
                            [&] { return conn.GetState() != CConnection::Datagram; }));
     EXPECT_EQ(T(conn.GetState(), conn.GetError(), handler.messages), T(CConnection::Error, 10040, Lines{"ok"}));
@@ -279,8 +279,7 @@ TEST_F(DatagramTest, BusyPortsAreSkippedUpToTheNumberOfTriesAndReopeningReplaces
     ASSERT_EQ(held.size(), 2u);
 
     CConnection bound;
-    clearLines();
-    bound.InitDatagramListen(base, 2);
+    clearLines(), bound.InitDatagramListen(base, 2);
     ASSERT_EQ(T(bound.GetState(), bound.GetLocalPort()), T(CConnection::Datagram, uint16_t(base + 2)));
     std::string self = "Unhandled to 0.0.0.0:0: ", failed = "Network: " + self + "bind failed with error code 10048 in "
                                                                                   "CConnection::InitDatagramListen";
@@ -292,16 +291,14 @@ TEST_F(DatagramTest, BusyPortsAreSkippedUpToTheNumberOfTriesAndReopeningReplaces
     // With the third port busy as well: three attempts, then Error; without
     // retries, a single attempt.
     CConnection other;
-    clearLines();
-    other.InitDatagramListen(base, 2);
+    clearLines(), other.InitDatagramListen(base, 2);
     EXPECT_EQ(T(other.GetState(), other.GetError()), T(CConnection::Error, 10048));
     other.InitDatagramListen(base, 0);
     EXPECT_EQ(texts(), Lines(4, failed));
 
     // Opening again replaces the held socket.
     unsigned int first = bound.GetSocket();
-    clearLines();
-    bound.InitDatagramListen(0);
+    clearLines(), bound.InitDatagramListen(0);
     ASSERT_TRUE(bound.GetState() == CConnection::Datagram && !texts().empty());
     EXPECT_EQ(texts().front(), "ERROR Connections: " + self + "Overwriting open socket " + std::to_string(first) +
                                    " in state 3 with listening dgram socket");

@@ -265,13 +265,11 @@ TEST_F(ConnFifoBufferTest, WarnsAtEachDoublingOfCapacityAndOnceWhenEmptied)
         EXPECT_EQ(texts(), step.logged) << step.bundles;
     }
     EXPECT_EQ(T(lines().back().severity, lines().back().channel), T(LogSev_Warning, int(Log_Network)));
-    clearLines();
-    queue.clear();
+    clearLines(), queue.clear();
     EXPECT_EQ(texts(), Lines{kEmptied});
 
     // Capacity, not bytes held, is measured.
-    clearLines();
-    CConnection::setOutboundSizeWarning(25000);
+    clearLines(), CConnection::setOutboundSizeWarning(25000);
     append(queue, 20001);  // 20001 bytes, 30000 capacity
     EXPECT_EQ(texts(), Lines{increased(30000)});
 }

@@ -50,23 +50,25 @@ protected:
 };
 
 // One message of each frame form: short, empty, the longest short one, the
-// shortest long one, and a packet.
+// shortest long one, a longer one, and a packet.
 TEST_F(StreamTest, ExactBytesOnTheWire)
 {
     RawPeerConnection link;
     ASSERT_EQ(link.client.GetState(), CConnection::Connected);
-    std::string shortest = pattern(65532, 'a'), longest = pattern(65533, 'b');
+    std::string shortest = pattern(65532, 'a'), longest = pattern(65533, 'b'), longer = pattern(70000, 'c');
     link.client.SendMsg(1, "x"), link.client.SendMsg(0, "");
-    link.client.SendMsg(static_cast<uint32_t>(shortest.size()), shortest.data());
-    link.client.SendMsg(static_cast<uint32_t>(longest.size()), longest.data());
+    for (std::string const *message : {&shortest, &longest, &longer})
+        link.client.SendMsg(static_cast<uint32_t>(message->size()), message->data());
     CPackedData packet;
     packet.PutUint16(7);
     link.client.SendMsg(packet);
     std::string wire = link.peerReads();
     std::string expected = std::string("\x01\x00x\x00\x00", 5) + "\xFC\xFF" + shortest + "\xFD\xFF" +
-                           std::string("\xFD\xFF\x00\x00", 4) + longest + std::string("\x03\x00\x00\x07\x00", 5);
+                           std::string("\xFD\xFF\x00\x00", 4) + longest + "\xFD\xFF\x70\x11" +
+                           std::string("\x01\x00", 2) + longer + std::string("\x03\x00\x00\x07\x00", 5);
     EXPECT_TRUE(wire.size() == expected.size() && wire == expected);  // no megabyte-long failure message
-    EXPECT_EQ(T(link.client.getBytesSent(), link.client.getMessagesSent()), T(3u + 2u + 65534u + 65539u + 5u, 5u));
+    EXPECT_EQ(T(link.client.getBytesSent(), link.client.getMessagesSent()),
+              T(3u + 2u + 65534u + 65539u + 70006u + 5u, 6u));
 }
 
 TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
@@ -92,6 +94,8 @@ TEST_F(StreamTest, IgnoredPacketsRefuseSendsAndSwallowReceives)
     link.peerSends(Frame("one") + Frame("two"));
     ASSERT_TRUE(pulseUntil(link.client, [&] { return link.client.getMessagesReceived() == 2; }));
     EXPECT_EQ(T(link.handler.messages, link.client.getBytesReceived()), T(Lines{"direct"}, 10u));
+    link.client.FillBufferDangerous(3, "xyz"), link.client.Cleanup();  // what is still queued goes too
+    EXPECT_EQ(link.client.GetOutboundByteCount(), 0);
 }
 
 // With lag updates on, the 1801st pulse sends a ping request; the reply sets

@@ -272,6 +272,8 @@ TEST_F(RpcMgrTest, StatisticsOfAnIntervalAndTheirMaxima)
     CallRpc move(0x10, "Move"), chat(0x20, "Chat"), login(0x30, "Login");
     build({&move, &chat, &login});
     EXPECT_EQ(largest(), std::make_pair(-1, -1));
+    call(move, kTicksPerMs, 1);  // the smallest values count
+    EXPECT_EQ(largest(), std::make_pair(0, 0));
     for (int index : {-1, 3, 1000}) {
         EXPECT_THROW(m_manager->getRpcTypeTimeByIndex(index), std::out_of_range);
         EXPECT_THROW(m_manager->getRpcTypeSizeByIndex(index), std::out_of_range);
