@@ -119,8 +119,7 @@ TEST_F(LogFileTest, FlushPolicies)
 {
     auto logger = makeLogger("Zone");
     logger->SetConditional(Log_Network, LogSev_Detail);
-    logger->setFlushOnWrite(false);
-    logger->syslog(LogSev_Info, Log_Network, "buffered");
+    logger->setFlushOnWrite(false), logger->syslog(LogSev_Info, Log_Network, "buffered");
     fs::path file = directory.host() / "Zone_00001.txt";
     EXPECT_EQ(ReadHostFile(file), "");
     // An error line is flushed at once, and takes the buffered one with it.
@@ -134,8 +133,7 @@ TEST_F(LogFileTest, FlushPolicies)
     EXPECT_NE(ReadHostFile(file).find("untagged"), std::string::npos);
 
     // Timed flushing: a line flushes once more than the interval has passed.
-    logger->setSecondsBetweenFlushes(10);
-    logger->setLastFlush(platform::GetWallClockSeconds());
+    logger->setSecondsBetweenFlushes(10), logger->setLastFlush(platform::GetWallClockSeconds());
     logger->syslog(LogSev_Info, Log_Network, "early");
     platform::PinWallClock(1796525691 + 10);
     logger->syslog(LogSev_Info, Log_Network, "edge");
