@@ -13,6 +13,7 @@
 #include "ZoneClient.h"
 #include "ZoneRouter.h"
 #include "ZoneServer.h"
+#include "support/ConnectionPair.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -36,16 +37,6 @@ void sendAll(platform::SOCKET s, std::string const &bytes)
     for (int tries = 0; sent < bytes.size() && tries < 1000; ++tries)
         sent += static_cast<size_t>(std::max(0, platform::send(s, bytes.data() + sent,
                                                                static_cast<int>(bytes.size() - sent), 0)));
-}
-
-// A frame of the short or the long form, announcing `length` bytes if given.
-std::string framed(std::string const &message, bool longForm = false, size_t length = SIZE_MAX)
-{
-    uint32_t size = static_cast<uint32_t>(length == SIZE_MAX ? message.size() : length);
-    std::string header = longForm ? std::string("\xFD\xFF", 2) : "";
-    for (int i = 0; i < (longForm ? 4 : 2); ++i)
-        header += static_cast<char>(size >> (8 * i));
-    return header + message;
 }
 
 // Bytes until `count` arrived or the peer closed, the server framing meanwhile.
@@ -82,14 +73,13 @@ TEST(ZoneServerLimits, LongMessagesUpToTheLimitPassAndALargerOneClosesItsConnect
     CPackedData test;
     test.PutUint16(static_cast<uint16_t>(Msg_Test));
     test.PutData(std::string(70000 - 4, 'z').data(), 70000 - 4);
-    std::string frame = framed(std::string(test.readData(), static_cast<size_t>(test.size())), true);
+    std::string frame = Frame(std::string(test.readData(), static_cast<size_t>(test.size())));  // the long form
     sendAll(peer, frame);
     EXPECT_EQ(receive(peer, frame.size(), server, &closed), frame);
-    sendAll(peer, framed(std::string(1000, 'q'), true, 100001));
+    sendAll(peer, std::string("\xFD\xFF\xA1\x86\x01\x00", 6) + std::string(1000, 'q'));  // 100001 bytes announced
     receive(peer, 1, server, &closed);
-    EXPECT_TRUE(closed);
-    EXPECT_EQ(server.Statistics().refused, 1u);
-    EXPECT_EQ(server.ClientCount(), 0u);
+    EXPECT_EQ(std::make_tuple(closed, server.Statistics().refused, server.ClientCount()),
+              std::make_tuple(true, 1u, size_t{0}));
     platform::closesocket(peer);
     server.Close();
     zone::ShutdownZoneHost(logger);
@@ -127,8 +117,8 @@ TEST(Load, TwoHundredClientsOfFiveHundredCallsAndHostilePeers)
             platform::Linger abort{1, 0};
             platform::setsockopt(hostile[1], platform::SOL_SOCKET_, platform::SO_LINGER_, &abort, sizeof abort);
             platform::closesocket(hostile[1]);
-            sendAll(hostile[2], framed(std::string("\x00\x00", 2) + std::string(16, '\x5A')));
-            sendAll(hostile[3], framed(std::string("\x00\x01\x00", 3) + std::string("\xEF\xBE\xAD\xDE", 4)));
+            sendAll(hostile[2], Frame(std::string("\x00\x00", 2) + std::string(16, '\x5A')));
+            sendAll(hostile[3], Frame(std::string("\x00\x01\x00", 3) + std::string("\xEF\xBE\xAD\xDE", 4)));
         }
         running = 0;
         for (auto &client : clients)

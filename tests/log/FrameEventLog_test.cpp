@@ -17,29 +17,12 @@ namespace {
 using Lines = std::vector<std::string>;
 constexpr int64_t kTicksPerMs = 1000000;  // the counter runs in nanoseconds here
 
-// The timers' and the dump's lines go through debuglog, so they reach the DB
-// target and not the console.
-Lines g_dbLines;
-void dbLine(LogItemSeverityLevel, int, char const *text, int, char const *)
-{
-    g_dbLines.push_back(text);
-}
-
-Lines dump(FrameEventLog &log, int frames)
-{
-    g_dbLines.clear();
-    log.DumpLog(frames);
-    return g_dbLines;
-}
-
 class TimerTest : public LogCaptureTest {
 protected:
     void SetUp() override
     {
         LogCaptureTest::SetUp();
-        g_dbLines.clear();
-        logger().setLogLocationMask(LogLocation_DB);
-        logger().setDBLogFunction(dbLine);
+        logger().setLogLocationMask(LogLocation_DB);  // the timers and the dump use debuglog
         FrameEventLogger::init();
         ASSERT_EQ(FrameEventLogger::sm_uDivisor, static_cast<uint64_t>(kTicksPerMs));
     }
@@ -53,6 +36,21 @@ protected:
         LogCaptureTest::TearDown();
     }
 
+    // A Timer made from `args` with the counter at `from`, ended at `to`.
+    template <class Timer, class... Args>
+    static void timed(int64_t from, int64_t to, Args &&...args)
+    {
+        platform::PinPerformanceCounter(from);
+        Timer timer(std::forward<Args>(args)...);
+        platform::PinPerformanceCounter(to);
+    }
+    Lines dump(FrameEventLog &log, int frames)
+    {
+        clearLines();
+        log.DumpLog(frames);
+        return dbTexts();
+    }
+
     FrameEventLog m_log;
 };
 
@@ -61,16 +59,12 @@ TEST_F(TimerTest, DivisorsFollowTheFrequency)
     for (auto [frequency, perMs, perSecond] : {std::tuple<int64_t, uint64_t, uint64_t>{10000000, 10000, 10000000},
                                               {1000, 1, 1000}, {999, 1, 999}, {0, 1, 0}, {-5, 1, 0}}) {
         FrameEventLogger::initFromFrequency(frequency);
-        EXPECT_EQ(FrameEventLogger::sm_uDivisor, perMs) << frequency;
-        EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, perSecond) << frequency;
+        EXPECT_EQ(std::pair(FrameEventLogger::sm_uDivisor, FrameEventLogger::sm_uSecondsDivisor),
+                  std::pair(perMs, perSecond)) << frequency;
     }
     // Frequency 0: raw ticks count as milliseconds.
     gFrameEventLog.init(2);
-    platform::PinPerformanceCounter(100);
-    {
-        FrameEventLogger timer("raw");
-        platform::PinPerformanceCounter(142);
-    }
+    timed<FrameEventLogger>(100, 142, "raw");
     EXPECT_EQ(gFrameEventLog.records()[0].m_value, 42u);
 
     // The first timer sets the divisors from the counter's frequency.
@@ -79,47 +73,35 @@ TEST_F(TimerTest, DivisorsFollowTheFrequency)
     platform::PinPerformanceCounter(0);
     {
         PrecisionPerfCounter timer(total);
-        EXPECT_EQ(FrameEventLogger::sm_uDivisor, 1000000u);
-        EXPECT_EQ(FrameEventLogger::sm_uSecondsDivisor, 1000000000u);
+        EXPECT_EQ(std::pair(FrameEventLogger::sm_uDivisor, FrameEventLogger::sm_uSecondsDivisor),
+                  std::pair(uint64_t{1000000}, uint64_t{1000000000}));
         platform::PinPerformanceCounter(4 * kTicksPerMs);
     }
     EXPECT_EQ(total, 4u);
 
     // FrameEventLogger records whole milliseconds in the global, when it has room.
     gFrameEventLog.init(2);
-    platform::PinPerformanceCounter(0);
-    {
-        FrameEventLogger timer("frame");
-        platform::PinPerformanceCounter(3 * kTicksPerMs - 1);
-    }
-    EXPECT_EQ(gFrameEventLog.next(), 1);
-    EXPECT_STREQ(gFrameEventLog.records()[0].m_name, "frame");
-    EXPECT_EQ(gFrameEventLog.records()[0].m_value, 2u);
+    timed<FrameEventLogger>(0, 3 * kTicksPerMs - 1, "frame");
+    EXPECT_EQ(std::tuple(gFrameEventLog.next(), std::string(gFrameEventLog.records()[0].m_name),
+                         gFrameEventLog.records()[0].m_value),
+              std::tuple(1, std::string("frame"), 2u));
     gFrameEventLog.cleanup();
     { FrameEventLogger timer("nolog"); }
     EXPECT_EQ(gFrameEventLog.records(), nullptr);
 }
 
-TEST_F(TimerTest, RecordNamesCopyLikeStrncpy)
+TEST_F(TimerTest, RingKeepsTheNewestWithNamesCutToEightAndDumpsOldestFirst)
 {
     FrameEventRecord record;
     std::memset(&record, 0x55, sizeof record);
-    record.set("ab", 7);
-    EXPECT_EQ(std::memcmp(record.m_name, "ab\0\0\0\0\0\0", 8), 0);
-    EXPECT_EQ(record.m_value, 7u);
-    record.set("TwelveChars!", 9);
-    EXPECT_EQ(std::memcmp(record.m_name, "TwelveCh", 8), 0);
+    record.set("ab", 7);  // the rest of the name zeroed
+    EXPECT_TRUE(std::memcmp(record.m_name, "ab\0\0\0\0\0\0", 8) == 0 && record.m_value == 7u);
     record.set(nullptr, 1);
     EXPECT_EQ(std::memcmp(record.m_name, "\0\0\0\0\0\0\0\0", 8), 0);
 
     m_log.init(2);
-    m_log.LogEvent("TwelveChars!", 5);
-    m_log.LogEvent("Exactly8", 6);
+    m_log.LogEvent("TwelveChars!", 5), m_log.LogEvent("Exactly8", 6);
     EXPECT_EQ(dump(m_log, -1), (Lines{"TwelveCh: 5", "Exactly8: 6"}));
-}
-
-TEST_F(TimerTest, RingKeepsTheNewestAndDumpsOldestFirst)
-{
     EXPECT_EQ(gFrameEventLog.records(), nullptr);  // the global starts empty
     gFrameEventLog.LogEvent("early", 1);
     EXPECT_TRUE(dump(gFrameEventLog, -1).empty());
@@ -134,16 +116,13 @@ TEST_F(TimerTest, RingKeepsTheNewestAndDumpsOldestFirst)
         name[1] = static_cast<char>('0' + i);
         m_log.LogEvent(name, static_cast<uint32_t>(i));
     }
-    EXPECT_EQ(m_log.next(), 2);
-    EXPECT_EQ(dump(m_log, -1), (Lines{"e3: 3", "e4: 4", "e5: 5", "e6: 6"}));
+    EXPECT_EQ(std::pair(m_log.next(), dump(m_log, -1)), std::pair(2, Lines{"e3: 3", "e4: 4", "e5: 5", "e6: 6"}));
     m_log.LogEvent("big", 0xFFFFFFFFu);  // printed as the int it is
     EXPECT_EQ(dump(m_log, 1), (Lines{"e4: 4", "e5: 5", "e6: 6", "big: -1"}));
 
     m_log.cleanup();
     m_log.LogEvent("late", 1);
-    EXPECT_EQ(m_log.records(), nullptr);
-    EXPECT_TRUE(dump(m_log, -1).empty());
-    EXPECT_TRUE(dump(m_log, 1).empty());
+    EXPECT_TRUE(m_log.records() == nullptr && dump(m_log, -1).empty() && dump(m_log, 1).empty());
     m_log.init(0);
     m_log.LogEvent("zero", 1);
     EXPECT_EQ(m_log.records(), nullptr);
@@ -159,8 +138,7 @@ TEST_F(TimerTest, DumpByFramesStartsAtMarkers)
     EXPECT_EQ(dump(m_log, 2), (Lines{"FRStart: 10", "a: 1", "b: 2", "FRStart: 20", "c: 3"}));
     // More frames than markers: the whole ring.
     EXPECT_EQ(dump(m_log, 3), (Lines{": 0", ": 0", ": 0", "FRStart: 10", "a: 1", "b: 2", "FRStart: 20", "c: 3"}));
-    EXPECT_TRUE(dump(m_log, 0).empty());
-    EXPECT_TRUE(dump(m_log, -2).empty());
+    EXPECT_TRUE(dump(m_log, 0).empty() && dump(m_log, -2).empty());
 
     // A wrapped ring; an 8-byte name starting "FRStart" is no marker.
     m_log.init(4);
@@ -206,40 +184,22 @@ TEST_F(TimerTest, CountersAddWholeMillisecondsOrRawTicks)
 
     // Raw totals are 32-bit counters; a counter that runs backwards adds nothing.
     raw = 0;
-    platform::PinPerformanceCounter(0);
-    {
-        PrecisionPerfCounter b(raw, true);
-        platform::PinPerformanceCounter((int64_t{1} << 32) + 5);
-    }
-    EXPECT_EQ(raw, 5u);
-    {
-        PrecisionPerfCounter a(ms, false);
-        platform::PinPerformanceCounter(0);
-    }
-    EXPECT_EQ(ms, 2u);
+    timed<PrecisionPerfCounter>(0, (int64_t{1} << 32) + 5, raw, true);
+    timed<PrecisionPerfCounter>(3 * kTicksPerMs, 0, ms, false);
+    EXPECT_EQ(std::pair(raw, ms), std::pair(5u, 2u));
 }
 
 // Logged at the threshold and above; silent without info or a logger.
 TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
 {
-    platform::PinPerformanceCounter(0);
-    {
-        PerfLogCounter timer("name", Log_Generic, 5);
-        platform::PinPerformanceCounter(49 * kTicksPerMs / 10);  // 4.9 ms
-    }
-    EXPECT_TRUE(g_dbLines.empty());
-    {
-        PerfLogCounter timer("name", Log_Generic, 5);
-        platform::PinPerformanceCounter(49 * kTicksPerMs / 10 + 5 * kTicksPerMs);
-    }
+    timed<PerfLogCounter>(0, 49 * kTicksPerMs / 10, "name", Log_Generic, 5);  // 4.9 ms
+    EXPECT_TRUE(dbTexts().empty());
+    timed<PerfLogCounter>(0, 5 * kTicksPerMs, "name", Log_Generic, 5);
     logger().SetConditional(Log_Pulse, LogSev_Info);
-    {
-        PerfLogCounter timer("pulse", Log_Pulse, 0);
-        platform::PinPerformanceCounter(49 * kTicksPerMs / 10 + 5 * kTicksPerMs + 123456);
-    }
-    EXPECT_EQ(g_dbLines, (Lines{"name time=5.0000 ms", "Pulse: pulse time=0.1235 ms"}));
+    timed<PerfLogCounter>(0, 123456, "pulse", Log_Pulse, 0);
+    EXPECT_EQ(dbTexts(), (Lines{"name time=5.0000 ms", "Pulse: pulse time=0.1235 ms"}));
 
-    g_dbLines.clear();
+    clearLines();
     logger().SetConditional(Log_Pulse, LogSev_Warning);
     platform::PinPerformanceCounter(0);
     // Quiet at the start: no start time is taken, so nothing is logged even
@@ -271,7 +231,7 @@ TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
         theLogger = nullptr;
     }
     theLogger = &logger();
-    EXPECT_TRUE(g_dbLines.empty());
+    EXPECT_TRUE(dbTexts().empty());
 }
 
 }  // namespace

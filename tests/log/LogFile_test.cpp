@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 
 #include <SharedLib/SharedLib.h>
 #include <SharedLib/testing/TestSeams.h>
 
+#include "support/LogCapture.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -23,9 +23,10 @@ protected:
     }
     void TearDown() override { platform::ReleaseWallClock(); }
 
-    std::unique_ptr<Logger> makeLogger(char const *prefix)
+    std::unique_ptr<Logger> makeLogger(char const *prefix, char const *subdirectory = nullptr)
     {
-        auto logger = std::make_unique<Logger>(prefix, directory.windows().c_str());
+        auto logger = std::make_unique<Logger>(
+            prefix, (subdirectory != nullptr ? directory.windows(subdirectory) : directory.windows()).c_str());
         logger->setUseDialogs(false);
         return logger;
     }
@@ -33,40 +34,28 @@ protected:
     TempDirectory directory;
 };
 
-void viaVsyslog(Logger &logger, LogItemSeverityLevel severity, int channel, char const *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    logger.vsyslog(severity, channel, format, args);
-    va_end(args);
-}
-
 // The file line format: ctime's date and a blank unless the channel turned it
 // off, the header, the text, CR LF. syslog, vsyslog and debuglog write to the
 // file; screenlog never does.
 TEST_F(LogFileTest, FileGoldenLines)
 {
-    // The logger's directory is made when missing.
-    auto logger = std::make_unique<Logger>("Zone", directory.windows("logs").c_str());
-    logger->setUseDialogs(false);
+    auto logger = makeLogger("Zone", "logs");  // the logger's directory is made when missing
     logger->syslog(LogSev_Error, Log_Network, "lost %d", 3);
     logger->screenlog(LogSev_Error, Log_Network, "screen %d", 1);
     logger->debuglog(LogSev_Warning, Log_Network, "debug %s", "kept");
-    viaVsyslog(*logger, LogSev_Fatal, Log_RPC, "v%d%s", 2, "x");
+    VSyslog(*logger, LogSev_Fatal, Log_RPC, "v%d%s", 2, "x");
     logger->syslog(LogSev_Info, Log_Generic, "plain");
-    logger->SetConditionalDateFlag(Log_Generic, false);
-    logger->debuglog(LogSev_Info, Log_Generic, "no date");
+    logger->SetConditionalDateFlag(Log_Generic, false), logger->debuglog(LogSev_Info, Log_Generic, "no date");
     // Without the file in the mask no entry point reaches it.
     logger->setLogLocationMask(LogLocation_Console | LogLocation_DB | LogLocation_Debugger);
     logger->syslog(LogSev_Error, Log_Network, "console");
-    viaVsyslog(*logger, LogSev_Error, Log_Network, "console");
+    VSyslog(*logger, LogSev_Error, Log_Network, "console");
     logger->debuglog(LogSev_Error, Log_Network, "db");
     logger->setLogLocationMask(LogLocation_File);
     logger->screenlog(LogSev_Error, Log_Network, "screen");
     std::string const longText(5000, 'l');
     logger->syslog(LogSev_Info, Log_Generic, "%s", longText.c_str());
-    logger->SetConditionalDateFlag(Log_Generic, true);
-    logger->syslog(LogSev_Info, Log_Generic, "%s", longText.c_str());
+    logger->SetConditionalDateFlag(Log_Generic, true), logger->syslog(LogSev_Info, Log_Generic, "%s", longText.c_str());
     EXPECT_EQ(logger->getFileName(), directory.windows("logs\\Zone_00001.txt"));
     // The whole line, its end included, stops at 4095 characters.
     EXPECT_EQ(ReadHostFile(directory.host() / "logs" / "Zone_00001.txt"),
@@ -82,15 +71,12 @@ TEST_F(LogFileTest, NewFilesNumberOnFromTheHighestPresent)
 {
     for (char const *name : {"Zone_00007.txt", "Zone_00002.txt", "Other_00050.txt", "Zone_1234_00001.txt"})
         std::ofstream(directory.host() / name) << "old\r\n";
-    auto logger = makeLogger("Zone");
+    auto logger = makeLogger("Zone"), other = makeLogger("Big");
     logger->syslog(LogSev_Error, Log_Network, "x");
-    // Zone_1234_00001 counts as 1234: the number is read right after "Zone_".
-    EXPECT_TRUE(fs::exists(directory.host() / "Zone_01235.txt"));
-
-    auto other = makeLogger("Big");
     std::ofstream(directory.host() / "Big_123456.txt") << "";
     other->syslog(LogSev_Error, Log_Network, "x");
-    EXPECT_TRUE(fs::exists(directory.host() / "Big_123457.txt"));
+    // Zone_1234_00001 counts as 1234: the number is read right after "Zone_".
+    EXPECT_TRUE(fs::exists(directory.host() / "Zone_01235.txt") && fs::exists(directory.host() / "Big_123457.txt"));
 }
 
 TEST_F(LogFileTest, APrefixChangeMovesTheFileToTheNextNumber)
@@ -103,9 +89,9 @@ TEST_F(LogFileTest, APrefixChangeMovesTheFileToTheNextNumber)
 
     std::ofstream(directory.host() / "Dispatch_00004.txt") << "";
     logger->setFilePrefix("Dispatch");
-    EXPECT_EQ(logger->getFilePrefix(), "Dispatch");
     logger->syslog(LogSev_Error, Log_Network, "after");
     EXPECT_EQ(FilesIn(directory.host()), (std::vector<std::string>{"Dispatch_00004.txt", "Dispatch_00005.txt"}));
+    EXPECT_EQ(logger->getFilePrefix(), "Dispatch");
     EXPECT_EQ(ReadHostFile(directory.host() / "Dispatch_00005.txt"),
               "Sun Dec  6 02:54:51 2026 ERROR Network: before\r\n"
               "Sun Dec  6 02:54:51 2026 ERROR Network: same\r\n"
@@ -133,8 +119,7 @@ TEST_F(LogFileTest, FlushPolicies)
 {
     auto logger = makeLogger("Zone");
     logger->SetConditional(Log_Network, LogSev_Detail);
-    logger->setFlushOnWrite(false);
-    logger->syslog(LogSev_Info, Log_Network, "buffered");
+    logger->setFlushOnWrite(false), logger->syslog(LogSev_Info, Log_Network, "buffered");
     fs::path file = directory.host() / "Zone_00001.txt";
     EXPECT_EQ(ReadHostFile(file), "");
     // An error line is flushed at once, and takes the buffered one with it.
@@ -148,16 +133,14 @@ TEST_F(LogFileTest, FlushPolicies)
     EXPECT_NE(ReadHostFile(file).find("untagged"), std::string::npos);
 
     // Timed flushing: a line flushes once more than the interval has passed.
-    logger->setSecondsBetweenFlushes(10);
-    logger->setLastFlush(platform::GetWallClockSeconds());
+    logger->setSecondsBetweenFlushes(10), logger->setLastFlush(platform::GetWallClockSeconds());
     logger->syslog(LogSev_Info, Log_Network, "early");
     platform::PinWallClock(1796525691 + 10);
     logger->syslog(LogSev_Info, Log_Network, "edge");
     EXPECT_EQ(ReadHostFile(file).find("early"), std::string::npos);
     platform::PinWallClock(1796525691 + 11);
     logger->syslog(LogSev_Info, Log_Network, "late");
-    EXPECT_NE(ReadHostFile(file).find("late"), std::string::npos);
-    EXPECT_EQ(logger->getLastFlush(), 1796525691 + 11);
+    EXPECT_TRUE(ReadHostFile(file).find("late") != std::string::npos && logger->getLastFlush() == 1796525691 + 11);
 }
 
 TEST_F(LogFileTest, AMissingParentDirectoryDropsLinesAndSaysSoOnce)
@@ -196,8 +179,7 @@ TEST_F(LogFileTest, ThePipeOpensOnlyWhenAServerHoldsIt)
     uint32_t written = 0;
     EXPECT_TRUE(platform::WritePipe(first, "still open", 10, &written));
     std::string message;
-    EXPECT_TRUE(server.ReadMessage(message, 1000));
-    EXPECT_EQ(message, "still open");
+    EXPECT_TRUE(server.ReadMessage(message, 1000) && message == "still open");
     platform::ClosePipe(first);
     platform::SetPipeDirectory("");
 }

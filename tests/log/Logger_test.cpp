@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -16,14 +15,6 @@ namespace {
 
 using LoggerTest = LogCaptureTest;
 using Lines = std::vector<std::string>;
-
-void viaVsyslog(Logger &logger, LogItemSeverityLevel severity, int channel, char const *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    logger.vsyslog(severity, channel, format, args);
-    va_end(args);
-}
 
 // Which target saw a line, in call order, across all the targets.
 Lines g_targets;
@@ -42,13 +33,8 @@ void debuggerTarget(char const *text, void *)
 // ask, then the text. Generic shows no name by default.
 TEST_F(LoggerTest, HeaderGoldenLines)
 {
-    struct Row {
-        LogItemSeverityLevel severity;
-        int channel;
-        bool name, level;
-        char const *text;
-        int headerLength;
-    } const rows[] = {
+    struct Row { LogItemSeverityLevel severity; int channel; bool name, level; char const *text; int headerLength; };
+    Row const rows[] = {
         {LogSev_Error, Log_Network, true, true, "ERROR Network: lost 3 of peers", 15},
         {LogSev_Warning, Log_Generic, false, true, "WARNING : lost 3 of peers", 10},
         {LogSev_Info, Log_Generic, false, true, "lost 3 of peers", 0},
@@ -68,19 +54,17 @@ TEST_F(LoggerTest, HeaderGoldenLines)
         logger().syslog(row.severity, row.channel, "lost %d of %s", 3, "peers");
         auto got = lines();
         ASSERT_EQ(got.size(), 1u) << row.text;
-        EXPECT_EQ(got[0].text, row.text);
-        EXPECT_EQ(std::make_tuple(got[0].headerLength, got[0].severity, got[0].channel, got[0].logFileName),
-                  std::make_tuple(row.headerLength, row.severity, row.channel, std::string()))
-            << row.text;
+        EXPECT_EQ(std::tie(got[0].text, got[0].headerLength, got[0].severity, got[0].channel, got[0].logFileName),
+                  std::make_tuple(row.text, row.headerLength, row.severity, row.channel, std::string()));
     }
 }
 
 TEST_F(LoggerTest, ChannelLevelIsAThreshold)
 {
     // A new logger: warnings pass on Network, info does not; Generic passes detail.
-    EXPECT_TRUE(logger().CheckConditional(Log_Network, LogSev_Warning));
-    EXPECT_FALSE(logger().CheckConditional(Log_Network, LogSev_Info));
-    EXPECT_TRUE(logger().CheckConditional(Log_Generic, LogSev_Detail));
+    EXPECT_TRUE(logger().CheckConditional(Log_Network, LogSev_Warning) &&
+                logger().CheckConditional(Log_Generic, LogSev_Detail) &&
+                !logger().CheckConditional(Log_Network, LogSev_Info));
     logger().syslog(LogSev_Warning, Log_Network, "at the level");
     logger().syslog(LogSev_Info, Log_Network, "one more verbose");
     logger().syslog(LogSev_Detail, Log_Generic, "detail");
@@ -95,27 +79,25 @@ TEST_F(LoggerTest, ChannelLevelIsAThreshold)
     for (int channel : {-1, 195, 100000}) {
         logger().SetConditional(channel, LogSev_Detail);
         logger().SetConditionalNameFlag(channel, true);
-        EXPECT_EQ(logger().GetConditional(channel), LogSev_Error);
-        EXPECT_FALSE(logger().CheckConditional(channel, LogSev_Fatal));
+        EXPECT_TRUE(logger().GetConditional(channel) == LogSev_Error &&
+                    !logger().CheckConditional(channel, LogSev_Fatal));
         logger().syslog(LogSev_Warning, channel, "dropped");
         logger().syslog(LogSev_Error, channel, "unheaded %d", channel);
     }
-    EXPECT_EQ(logger().GetConditional(194), LogSev_Warning);
-    EXPECT_TRUE(logger().CheckConditional(194, LogSev_Warning));
+    EXPECT_TRUE(logger().GetConditional(194) == LogSev_Warning && logger().CheckConditional(194, LogSev_Warning));
     EXPECT_EQ(texts(), (Lines{"WARNING Network: at the level", "detail", "Login: everything", "unheaded -1",
                               "unheaded 195", "unheaded 100000"}));
 }
 
 TEST_F(LoggerTest, EntryPointsReachTheTargetsOfTheirMasks)
 {
-    g_targets.clear();
-    platform::SetDebugOutputSink(debuggerTarget, nullptr);
+    g_targets.clear(), platform::SetDebugOutputSink(debuggerTarget, nullptr);
     logger().setConsoleLogFunction(target<kConsole>);
     logger().setDBLogFunction(target<kDb>);
     logger().setPipeLogFunction(target<kPipe>);
 
     logger().syslog(LogSev_Info, Log_Generic, "all");
-    viaVsyslog(logger(), LogSev_Info, Log_Generic, "v%d", 1);
+    VSyslog(logger(), LogSev_Info, Log_Generic, "v%d", 1);
     logger().screenlog(LogSev_Info, Log_Generic, "screen");
     logger().debuglog(LogSev_Info, Log_Generic, "debug");
     EXPECT_EQ(g_targets, (Lines{"debugger:all", "debugger:\n", "console:all", "db:all", "pipe:all", "debugger:v1",
@@ -124,24 +106,22 @@ TEST_F(LoggerTest, EntryPointsReachTheTargetsOfTheirMasks)
 
     // Each entry point keeps to the mask, and the debugger to its switch.
     g_targets.clear();
-    logger().setOutputToDebugger(false);
-    logger().setLogLocationMask(LogLocation_Debugger | LogLocation_Pipe);
+    logger().setOutputToDebugger(false), logger().setLogLocationMask(LogLocation_Debugger | LogLocation_Pipe);
     logger().syslog(LogSev_Info, Log_Generic, "pipe only");
-    viaVsyslog(logger(), LogSev_Info, Log_Generic, "v pipe only");
+    VSyslog(logger(), LogSev_Info, Log_Generic, "v pipe only");
     logger().screenlog(LogSev_Info, Log_Generic, "nowhere");
     logger().debuglog(LogSev_Info, Log_Generic, "nowhere");
-    logger().setOutputToDebugger(true);
-    logger().setLogLocationMask(LogLocation_Console | LogLocation_DB);
+    logger().setOutputToDebugger(true), logger().setLogLocationMask(LogLocation_Console | LogLocation_DB);
     logger().screenlog(LogSev_Info, Log_Generic, "console only");
     logger().debuglog(LogSev_Info, Log_Generic, "db only");
     logger().setLogLocationMask(0);
     logger().syslog(LogSev_Info, Log_Generic, "nowhere");
-    viaVsyslog(logger(), LogSev_Info, Log_Generic, "nowhere");
+    VSyslog(logger(), LogSev_Info, Log_Generic, "nowhere");
     // vsyslog filters as syslog does.
     logger().setLogLocationMask(-1);
-    viaVsyslog(logger(), LogSev_Info, Log_Network, "filtered");
+    VSyslog(logger(), LogSev_Info, Log_Network, "filtered");
     logger().setBSquelchLogger(true);
-    viaVsyslog(logger(), LogSev_Error, Log_Network, "squelched");
+    VSyslog(logger(), LogSev_Error, Log_Network, "squelched");
     EXPECT_EQ(g_targets, (Lines{"pipe:pipe only", "pipe:v pipe only", "console:console only", "db:db only"}));
     platform::SetDebugOutputSink(nullptr, nullptr);
 }
@@ -160,8 +140,7 @@ TEST_F(LoggerTest, FatalAndAssertRaiseAnErrorBoxAfterTheTargets)
     logger().syslog(LogSev_Fatal, Log_Network, "boom");
     platform::SetMessageBoxHook(nullptr, nullptr);
     EXPECT_EQ(texts(), (Lines{"ERROR Network: boom", "ERROR Network: from another thread"}));
-    platform::TakeMessageBoxRecords();
-    clearLines();
+    platform::TakeMessageBoxRecords(), clearLines();
 
     logger().syslog(LogSev_Error, Log_Network, "no box");
     logger().syslog(LogSev_Fatal, Log_Network, "fatal %d", 1);
@@ -209,13 +188,10 @@ TEST_F(LoggerTest, SquelchAndTheCallSiteGuard)
     logger().syslog(LogSev_Fatal, Log_Network, "squelched too");
     logger().setBSquelchLogger(false);
     SHAREDLIB_DEBUGLOG(LogSev_Error, Log_Network, "debuglog never reaches the console %d", argument());
-    EXPECT_EQ(built, 2);
-    EXPECT_EQ(texts(), Lines{"WARNING Network: written 1"});
-
     theLogger = nullptr;
     SHAREDLIB_LOG(LogSev_Fatal, Log_Network, "no logger %d", argument());
     theLogger = &logger();
-    EXPECT_EQ(built, 2);
+    EXPECT_EQ(std::make_tuple(built, texts()), std::make_tuple(2, Lines{"WARNING Network: written 1"}));
 }
 
 TEST_F(LoggerTest, ChannelsShareNamedFilesAndThePrefix)

@@ -34,10 +34,8 @@ TEST(ConnectionTest, UnusableAddressesAndStatesOnlyLog)
     EXPECT_EQ(T(conn.GetState(), conn.GetError(), conn.GetSocket(), conn.GetLocalPort()),
               T(CConnection::Error, 10049, kNone, uint16_t{0}));
     bool processed = false;
-    EXPECT_EQ(conn.Preprocess(&processed), nullptr);
-    EXPECT_FALSE(processed);
-    conn.HandleEvent();
-    conn.OnConnect(true);
+    EXPECT_TRUE(conn.Preprocess(&processed) == nullptr && !processed);
+    conn.HandleEvent(), conn.OnConnect(true);
     // Without a socket the event query itself fails, and says so.
     std::string self = "Network: Unhandled to 0.0.0.0:0: ";
     EXPECT_EQ(log.texts(),
@@ -62,8 +60,7 @@ TEST(ConnectionTest, ConnectReadAndLossByEventsOrPulses)
         };
         client.SetMessageHandler(&seen);
         client.InitStream("127.0.0.1:" + std::to_string(listener.port()));
-        ASSERT_EQ(client.GetState(), CConnection::Connecting);
-        EXPECT_NE(client.GetLocalPort(), 0);
+        ASSERT_TRUE(client.GetState() == CConnection::Connecting && client.GetLocalPort() != 0);
         platform::SOCKET accepted = listener.accept();
         if (!byEvents) {
             // Delayed: only every third pulse works.
@@ -71,21 +68,19 @@ TEST(ConnectionTest, ConnectReadAndLossByEventsOrPulses)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the connect has long completed
             client.Pulse();
             client.Pulse();
-            EXPECT_EQ(client.GetState(), CConnection::Connecting);
+            auto third = client.GetState();
             client.Pulse();
-            EXPECT_EQ(client.GetState(), CConnection::Connected);
+            EXPECT_EQ(T(third, client.GetState()), T(CConnection::Connecting, CConnection::Connected));
         }
         ASSERT_TRUE(until([&] { return client.GetState() == CConnection::Connected; }));
-        EXPECT_EQ(seen.connects, 1);
-        EXPECT_GT(client.getConnectTime(), 0);
+        EXPECT_TRUE(seen.connects == 1 && client.getConnectTime() > 0);
 
         CConnection server;
         server.InitAccepted(accepted, kLoopback, 1234);
         EXPECT_EQ(T(server.GetState(), server.GetRemotePort()), T(CConnection::Connected, uint16_t{1234}));
         bool processed = false;
         EXPECT_EQ(server.Preprocess(&processed), server.GetEventHandle());
-        EXPECT_FALSE(processed);  // no pass was left unfinished
-        EXPECT_NE(server.GetEventHandle(), nullptr);
+        EXPECT_TRUE(!processed && server.GetEventHandle() != nullptr);  // no pass was left unfinished
         server.SendMsg(4, "abcd");
         server.WriteOutboundData();
         ASSERT_TRUE(until([&] { return seen.messages.size() == 1; }));
@@ -94,8 +89,8 @@ TEST(ConnectionTest, ConnectReadAndLossByEventsOrPulses)
         void *event = client.GetEventHandle();
         server.Cleanup();
         ASSERT_TRUE(until([&] { return client.GetState() == CConnection::Idle; }));
-        EXPECT_EQ(T(seen.losses, client.getBytesReceived(), client.getMessagesReceived()), T(1, 6u, 1u));
-        EXPECT_EQ(client.GetEventHandle(), nullptr);
+        EXPECT_EQ(T(seen.losses, client.getBytesReceived(), client.getMessagesReceived(), client.GetEventHandle()),
+                  (T<int, uint32_t, uint32_t, void *>(1, 6u, 1u, nullptr)));
         EXPECT_FALSE(platform::WSACloseEvent(event));  // closed already
     }
 }
@@ -111,10 +106,8 @@ TEST(ConnectionTest, ARefusedConnectIsReportedOnce)
     EXPECT_TRUE(
         DriveUntil([&] { WaitAndHandle(client); }, [&] { return client.GetState() != CConnection::Connecting; }));
     EXPECT_EQ(client.GetState(), CConnection::Idle);
-    for (int i = 0; i < 5; ++i) {
-        client.Pulse();
-        WaitAndHandle(client);
-    }
+    for (int i = 0; i < 5; ++i)
+        client.Pulse(), WaitAndHandle(client);
     EXPECT_EQ(T(handler.losses, handler.connects), T(1, 0));
     Lines logged = log.texts();
     std::string refused = "ERROR Network: Zone to 127.0.0.1:" + std::to_string(closedPort) +
@@ -124,11 +117,7 @@ TEST(ConnectionTest, ARefusedConnectIsReportedOnce)
 
 TEST(ConnectionAddresses, EndpointTextsAndOwnAddresses)
 {
-    struct Case {
-        const char *text;
-        bool ok;
-        uint16_t port;
-    };
+    struct Case { const char *text; bool ok; uint16_t port; };
     // Ports read like atoi and keep their low 16 bits.
     for (Case c : {Case{"10.0.0.5:7000", true, 7000}, Case{"10.0.0.5: +7001x", true, 7001},
                    Case{"10.0.0.5:-1", true, 65535}, Case{"10.0.0.5:abc", true, 0}, Case{"10.0.0.5:70000", true, 4464},
@@ -245,8 +234,8 @@ TEST_F(ListenerTest, PortsInUseFailOrAreSteppedOver)
     platform::PinHostAddresses({});
     platform::SetLastError(0);
     EXPECT_EQ(11004, listener.Init(&handler, kLoopback, 0, false));
-    EXPECT_EQ(texts(), Lines{"ERROR Network: Invalid addr in CListener::Init: 11004"});
-    EXPECT_EQ(nullptr, listener.GetEventHandle());
+    EXPECT_EQ(T(texts(), listener.GetEventHandle()),
+              (T<Lines, void *>({"ERROR Network: Invalid addr in CListener::Init: 11004"}, nullptr)));
     platform::PinHostAddresses({kHostAddress, kLoopback});
 
     // Stepping stops at the last port.
@@ -270,18 +259,15 @@ TEST_F(ListenerTest, OneCallAcceptsEveryPendingConnection)
     connectClient(unhandled.GetPort());
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     unhandled.HandleEvent();
-    EXPECT_EQ(0u, unhandled.GetAcceptedCount());
-
     listener.HandleEvent();
-    EXPECT_EQ(3u, listener.GetAcceptedCount());
+    EXPECT_EQ(T(unhandled.GetAcceptedCount(), listener.GetAcceptedCount()), T(0u, 3u));
     ASSERT_EQ(3u, handler.accepted.size());
     for (CConnection *connection : handler.accepted) {
         EXPECT_EQ(T(connection->GetState(), connection->GetRemoteAddress()), T(CConnection::Connected, kLoopback));
         EXPECT_NE(nullptr, connection->GetEventHandle());
         peerPorts.push_back(connection->GetRemotePort());
     }
-    std::sort(peerPorts.begin(), peerPorts.end());
-    std::sort(clientPorts.begin(), clientPorts.end());
+    std::sort(peerPorts.begin(), peerPorts.end()), std::sort(clientPorts.begin(), clientPorts.end());
     EXPECT_EQ(clientPorts, peerPorts);
 
     listener.Pulse();  // nothing left: would-block is not an error
@@ -294,14 +280,13 @@ TEST_F(ListenerTest, TheHostWaitsOnTheEventAndCleanupClosesThePort)
     ASSERT_EQ(0, listener.Init(&handler, kLoopback, 0, false));
     uint16_t port = listener.GetPort();
     void *event = listener.GetEventHandle();
-    ASSERT_NE(nullptr, event);
-    EXPECT_EQ(platform::WAIT_TIMEOUT, platform::WaitForMultipleEvents(1, &event, 0));
+    ASSERT_TRUE(event != nullptr && platform::WaitForMultipleEvents(1, &event, 0) == platform::WAIT_TIMEOUT);
     for (uint32_t round = 1; round <= 2; ++round) {
         connectClient(port);
         ASSERT_EQ(platform::WAIT_OBJECT_0, platform::WaitForMultipleEvents(1, &event, 2000));
         listener.HandleEvent();
-        EXPECT_EQ(round, listener.GetAcceptedCount());
-        EXPECT_EQ(platform::WAIT_TIMEOUT, platform::WaitForMultipleEvents(1, &event, 0));
+        EXPECT_EQ(T(listener.GetAcceptedCount(), platform::WaitForMultipleEvents(1, &event, 0)),
+                  T(round, platform::WAIT_TIMEOUT));
     }
 
     listener.Cleanup();

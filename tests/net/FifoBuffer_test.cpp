@@ -66,8 +66,7 @@ void append(CFifoBuffer &fifo, Bytes const &bytes) { fifo.append(bytes.data(), s
 TEST(BundleManager, ReusesFreeBundlesOfTheRequestedSizeAndClearFreesOnlyThose)
 {
     BufferBundle *a = pool().getBundle(48);
-    ASSERT_NE(a, nullptr);
-    EXPECT_TRUE(a->size == 48 && a->count == 0 && a->next == nullptr);
+    ASSERT_TRUE(a != nullptr && a->size == 48 && a->count == 0 && a->next == nullptr);
     a->count = 5;
     std::memset(a->data(), 0x5A, 48);  // the whole data area is ours
     auto [total, free] = totalAndFree();
@@ -77,16 +76,13 @@ TEST(BundleManager, ReusesFreeBundlesOfTheRequestedSizeAndClearFreesOnlyThose)
     BufferBundle *b = pool().getBundle(96);
     std::memset(b->data(), 0x33, 96);
     BufferBundle *c = pool().getBundle(48);
-    EXPECT_EQ(T(b != a, c, c->count), T(true, a, 0));
-    EXPECT_EQ(totalAndFree(), std::make_pair(total + 1, free));
-    pool().returnBundle(b);
-    pool().returnBundle(c);
+    EXPECT_EQ(T(b != a, c, c->count, totalAndFree()), T(true, a, 0, std::make_pair(total + 1, free)));
+    pool().returnBundle(b), pool().returnBundle(c);
 
     // Non-positive sizes and null bundles are refused.
     auto before = totalAndFree();
     EXPECT_TRUE(!pool().getBundle(0) && !pool().getBundle(-10) && !pool().allocBundle(-1));
-    pool().returnBundle(nullptr);
-    pool().deallocBundle(nullptr);
+    pool().returnBundle(nullptr), pool().deallocBundle(nullptr);
     EXPECT_EQ(totalAndFree(), before);
 
     // Clearing the pool frees the free bundles only.
@@ -106,13 +102,9 @@ TEST(FifoBuffer, EmptyAndHostileArgumentsChangeNothing)
     CFifoBuffer fifo;
     char small[4] = {1, 2, 3, 4};
     fifo.append(small, 4);  // no bundle size yet
-    fifo.setBundleSize(-3);
-    fifo.append(small, 4);
+    fifo.setBundleSize(-3), fifo.append(small, 4);
     fifo.setBundleSize(16);
-    fifo.append(nullptr, 4);
-    fifo.append(small, -1);
-    fifo.append(small, 0);
-    fifo.clearBytes(5);
+    fifo.append(nullptr, 4), fifo.append(small, -1), fifo.append(small, 0), fifo.clearBytes(5);
     char const *data = reinterpret_cast<char const *>(1);
     int len = -1;
     fifo.getFirstBundle(&data, &len);
@@ -120,8 +112,7 @@ TEST(FifoBuffer, EmptyAndHostileArgumentsChangeNothing)
 
     fifo.append(small, 4);
     // Would pass 2^31 - 1 bytes: refused before a byte of `small` is read past its end.
-    fifo.append(small, INT_MAX);
-    fifo.clearBytes(-5);
+    fifo.append(small, INT_MAX), fifo.clearBytes(-5);
     EXPECT_EQ(fifo.getByteCount(), 4);
     EXPECT_EQ(drain(fifo), Bytes(small, small + 4));
 }
@@ -197,15 +188,13 @@ TEST(FifoBuffer, AppendWholeQueuesBothPiecesOrNothing)
     fifo.setBundleSize(16);
     Bytes start = pattern(10), head = pattern(6, 100), body = pattern(40, 200), tail = pattern(3, 50);
     append(fifo, start);
-    ASSERT_TRUE(fifo.appendWhole(head.data(), 6, body.data(), 40));
-    EXPECT_EQ(fifo.getByteCount(), 56);
+    ASSERT_TRUE(fifo.appendWhole(head.data(), 6, body.data(), 40) && fifo.getByteCount() == 56);
 
     // No further bundle can be had: the head would fit, the body would not.
     fifo.setBundleSize(0);
     int free = pool().getFreeBundleCount();
-    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), 40));
-    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, nullptr, 4));
-    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), INT_MAX));
+    EXPECT_FALSE(fifo.appendWhole(head.data(), 6, body.data(), 40) || fifo.appendWhole(head.data(), 6, nullptr, 4) ||
+                 fifo.appendWhole(head.data(), 6, body.data(), INT_MAX));
     EXPECT_TRUE(fifo.getByteCount() == 56 && fifo.getBundleCount() == 4 && pool().getFreeBundleCount() == free);
 
     // Dropping the tail returns the bundles it empties, from any read offset.
@@ -275,15 +264,12 @@ TEST_F(ConnFifoBufferTest, WarnsAtEachDoublingOfCapacityAndOnceWhenEmptied)
         ASSERT_EQ(queue.getBundleCount(), step.bundles);
         EXPECT_EQ(texts(), step.logged) << step.bundles;
     }
-    EXPECT_EQ(lines().back().severity, LogSev_Warning);
-    EXPECT_EQ(lines().back().channel, Log_Network);
-    clearLines();
-    queue.clear();
+    EXPECT_EQ(T(lines().back().severity, lines().back().channel), T(LogSev_Warning, int(Log_Network)));
+    clearLines(), queue.clear();
     EXPECT_EQ(texts(), Lines{kEmptied});
 
     // Capacity, not bytes held, is measured.
-    clearLines();
-    CConnection::setOutboundSizeWarning(25000);
+    clearLines(), CConnection::setOutboundSizeWarning(25000);
     append(queue, 20001);  // 20001 bytes, 30000 capacity
     EXPECT_EQ(texts(), Lines{increased(30000)});
 }
@@ -291,7 +277,7 @@ TEST_F(ConnFifoBufferTest, WarnsAtEachDoublingOfCapacityAndOnceWhenEmptied)
 TEST_F(ConnFifoBufferTest, BundleSizeTakenAtFirstAppendAndSteadyStateAllocatesNothing)
 {
     CConnection::setOutBufferExpandSize(500);
-    EXPECT_EQ(queue.getBundleSize(), 0);
+    ASSERT_EQ(queue.getBundleSize(), 0);
     append(queue, 1);
     CConnection::setOutBufferExpandSize(700);
     append(queue, 1499);

@@ -16,11 +16,7 @@ public:
     void refresh() override { calls << "refresh\n"; }
     void setStatus(char const *text) override { calls << "status " << text << "\n"; }
     void setValue(float fraction) override { calls << "value " << std::setprecision(9) << fraction << "\n"; }
-    void setOverrun(bool value) override
-    {
-        calls << (value ? "overrun on\n" : "overrun off\n");
-        overrun = value;
-    }
+    void setOverrun(bool value) override { calls << (value ? "overrun on\n" : "overrun off\n"), overrun = value; }
     bool isOverrun() override { return overrun; }
     void pulse() override { calls << "pulse\n"; }
     void finish() override { calls << "finish\n"; }
@@ -44,18 +40,15 @@ protected:
     RecordingWindow window;
 };
 
-TEST_F(ProgressTest, NestedProgressFillsTheShareOfTheLastBegin)
+TEST_F(ProgressTest, NestedAndCopiedProgressFillTheShareOfTheLastBegin)
 {
     {
         CProgress outer;
-        outer.begin(0.25f);
-        outer.begin(0.25f);
+        outer.begin(0.25f), outer.begin(0.25f);
         EXPECT_EQ(window.take(), "start\nvalue 0\nvalue 0\nvalue 0.25\n");
         {
             CProgress inner;
-            inner.setValue(0.5f);
-            inner.setValue(1.0f);
-            inner.setValue(-3.0f);
+            inner.setValue(0.5f), inner.setValue(1.0f), inner.setValue(-3.0f);
             inner.setValue(1.005f);  // complete, not overrun
             // Nested once more without a begin: the whole share of inner.
             CProgress innermost;
@@ -67,13 +60,9 @@ TEST_F(ProgressTest, NestedProgressFillsTheShareOfTheLastBegin)
         outer.begin(0.5f);
     }
     EXPECT_EQ(window.take(), "value 0.5\nfinish\n");
-}
-
-TEST_F(ProgressTest, AssignmentCopiesTheShares)
-{
+    // An assigned progress takes the shares of its source.
     CProgress outer;
-    outer.begin(0.5f);
-    outer.begin(0.25f);
+    outer.begin(0.5f), outer.begin(0.25f);
     CProgress copy;  // nested: shares 0.5 .. 0.75
     copy = outer;    // now outer's base, scale, position and child share
     window.take();
@@ -96,19 +85,14 @@ TEST_F(ProgressTest, TheEndMarkOverrunsOnceThenOnlyPulsesUntilItsProgressEnds)
     for (int i = 0; i < 10; ++i)
         outer.begin(0.1f);
     EXPECT_EQ(window.take().find("overrun"), std::string::npos);
-    outer.begin(0.1f);  // the eleventh tenth
-    outer.begin(0.1f);
-    outer.setValue(0.5f);
+    outer.begin(0.1f), outer.begin(0.1f), outer.setValue(0.5f);  // from the eleventh tenth on
     EXPECT_EQ(window.take(), "overrun on\npulse\npulse\n");
-    {
-        CProgress inner;  // only pulses; it never reached the mark itself
-    }
+    { CProgress inner; }  // only pulses; it never reached the mark itself
     EXPECT_EQ(window.take(), "pulse\n");  // the overrun of another stays on
     window.overrun = false;
     {
         CProgress inner;
-        inner.setValue(1.0099999f);  // the float just below the mark
-        inner.setValue(1.01f);
+        inner.setValue(1.0099999f), inner.setValue(1.01f);  // the float just below the mark, then the mark
     }
     EXPECT_EQ(window.take(), "value 0.900000095\nvalue 1.00000012\noverrun on\noverrun off\n");
 }
@@ -117,8 +101,7 @@ TEST_F(ProgressTest, StatusIsFormattedAndBounded)
 {
     CProgress progress;
     window.take();
-    progress.setStatus("step %d of %s", 3, "five");
-    progress.setStatus(nullptr);
+    progress.setStatus("step %d of %s", 3, "five"), progress.setStatus(nullptr);
     progress.setStatus("%s", std::string(5000, 'x').c_str());
     EXPECT_EQ(window.take(), "status step 3 of five\nstatus " + std::string(1999, 'x') + "\n");
 }
@@ -129,12 +112,10 @@ TEST(ProgressWithoutWindow, KeepsTheChainAndCallsNothing)
     RecordingWindow window;
     {
         CProgress outer;
-        outer.begin(0.5f);
-        outer.begin(0.5f);
+        outer.begin(0.5f), outer.begin(0.5f);
         {
             CProgress inner;
-            inner.setStatus("x");
-            inner.setValue(0.5f);
+            inner.setStatus("x"), inner.setValue(0.5f);
             // A window that appears now sees the chain as built without one:
             // inner is nested, so its end calls no finish.
             CProgressWindow::g_pWindow = &window;

@@ -21,13 +21,6 @@ constexpr int64_t kTicksPerMs = 1000000;  // the counter runs in nanoseconds her
 // The pinned performance counter; bodies move it forward.
 int64_t g_now = 0;
 
-// debuglog lines reach the DB target, not the console.
-Lines g_dbLines;
-void dbLine(LogItemSeverityLevel, int, char const *text, int, char const *)
-{
-    g_dbLines.push_back(text);
-}
-
 class CallRpc : public CRpc {
 public:
     CallRpc(uint32_t id, char const *name, int processType = 0, int validFor = -1, bool internal = false)
@@ -65,9 +58,7 @@ protected:
     void SetUp() override
     {
         LogCaptureTest::SetUp();
-        g_dbLines.clear();
-        logger().setLogLocationMask(LogLocation_Console | LogLocation_DB);
-        logger().setDBLogFunction(dbLine);
+        logger().setLogLocationMask(LogLocation_Console | LogLocation_DB);  // debuglog reaches the DB target
         FrameEventLogger::init();
         ASSERT_EQ(FrameEventLogger::sm_uDivisor, static_cast<uint64_t>(kTicksPerMs));
         g_now = 1000;
@@ -142,16 +133,15 @@ TEST_F(RpcMgrTest, DigestOfAKnownTableIsGolden)
     EXPECT_EQ(digest(), "02087462e20391760033524bac7fa23a");
     EXPECT_EQ(texts(), (Lines{"RPC: In hash: 0x12345678 Low", "RPC: In hash: 0x9ABCDEF0 High"}));
     build({&low, &high, &ping});
-    EXPECT_EQ(digest(), "02087462e20391760033524bac7fa23a");
-    EXPECT_EQ(low.registered, 2);  // once per manager
-    ASSERT_EQ(m_manager->getRpcTypeCount(), 3);
-    EXPECT_STREQ(m_manager->getRpcTypeNameByIndex(0), "Ping");
-    EXPECT_STREQ(m_manager->getRpcTypeNameByIndex(2), "High");
+    ASSERT_EQ(T(digest(), low.registered, m_manager->getRpcTypeCount()),  // registered once per manager
+              T(std::string("02087462e20391760033524bac7fa23a"), 2, 3));
+    EXPECT_EQ(std::string(m_manager->getRpcTypeNameByIndex(0)) + "," + m_manager->getRpcTypeNameByIndex(2),
+              "Ping,High");
     EXPECT_EQ(m_manager->FindRpc(0x0BADF00Du), &ping);  // internal, but in the table
 
-    EXPECT_EQ(build({})->getRpcTypeCount(), 0);
-    EXPECT_EQ(digest(), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(m_manager->FindRpc(1u), nullptr);
+    build({});
+    EXPECT_EQ(T(m_manager->getRpcTypeCount(), digest(), m_manager->FindRpc(1u)),
+              (T<int, std::string, CRpc *>(0, "d41d8cd98f00b204e9800998ecf8427e", nullptr)));
 }
 
 TEST_F(RpcMgrTest, LookUpsByIdentifierAndName)
@@ -166,13 +156,11 @@ TEST_F(RpcMgrTest, LookUpsByIdentifierAndName)
     EXPECT_EQ(manager->FindRpc("Two"), rpcs[1].get());
     EXPECT_TRUE(texts().empty());
 
-    EXPECT_EQ(manager->FindRpc(351u), nullptr);  // one above the largest
-    EXPECT_EQ(manager->FindRpc(8u), nullptr);
-    EXPECT_EQ(manager->getRpcTypeName(9u), nullptr);
+    // 351: one above the largest; names: case counts.
+    EXPECT_TRUE(!manager->FindRpc(351u) && !manager->FindRpc(8u) && !manager->getRpcTypeName(9u));
     EXPECT_STREQ(manager->getRpcTypeName(14u), "Two");
     EXPECT_STREQ(manager->FindRpcPrivilege(14u), "");
-    EXPECT_EQ(manager->FindRpcPrivilege(15u), nullptr);
-    EXPECT_EQ(manager->FindRpc("two"), nullptr);  // case counts
+    EXPECT_TRUE(!manager->FindRpcPrivilege(15u) && !manager->FindRpc("two"));
     // Equal identifiers keep the order of the list, and the first answers.
     CallRpc first(14, "First"), second(14, "Second");
     build({&second, &first});
@@ -200,8 +188,7 @@ TEST_F(RpcMgrTest, TableMessagesAreComparedByteForByte)
         EXPECT_EQ(std::string(message.readData() + message.size() - 16, 16),
                   std::string(reinterpret_cast<char const *>(m_manager->GetHash()), 16));
         CPackedData received(message.readData(), message.size());
-        EXPECT_TRUE(m_manager->ParseTable(received));
-        EXPECT_EQ(stats(), (Stats{{0, 0, 0}, {0, 0, 0}}));
+        EXPECT_TRUE(m_manager->ParseTable(received) && stats() == (Stats{{0, 0, 0}, {0, 0, 0}}));
     }
     // A peer built with one identifier more.
     call(move, kTicksPerMs, 4);
@@ -221,83 +208,57 @@ TEST_F(RpcMgrTest, CallsCountBytesAndWholeMilliseconds)
     CConnection connection;
     move.bodyTicks = 6 * kTicksPerMs / 10;  // 0.6 ms
     m_manager->CallFunction(context, &connection, message, 0x10);
-    EXPECT_EQ(move.calls, 1);
-    EXPECT_EQ(move.last, std::make_tuple(context, int64_t{0}, &message, &connection));
+    EXPECT_TRUE(move.calls == 1 && move.last == std::make_tuple(context, int64_t{0}, &message, &connection));
     EXPECT_EQ(stats(), (Stats{{1, 5, 0}, {0, 0, 0}}));
 
     call(move, 25 * kTicksPerMs / 10, 40);  // 2.5 ms
     call(login, 3 * kTicksPerMs - 1, 2);    // just under 3 ms
-    EXPECT_EQ(move.GetConnection(), nullptr);
-    EXPECT_EQ(stats(), (Stats{{2, 45, 2}, {1, 2, 2}}));
-    EXPECT_TRUE(g_dbLines.empty());  // RPC and Pulse are quieter than info
+    EXPECT_EQ(T(move.GetConnection(), stats()), (T<CConnection *, Stats>(nullptr, {{2, 45, 2}, {1, 2, 2}})));
+    EXPECT_TRUE(dbTexts().empty());  // RPC and Pulse are quieter than info
 
     // A counter that stands still or runs back adds no time.
     call(login, -5 * kTicksPerMs, 1);
     EXPECT_EQ(stats()[1], (std::vector<uint32_t>{2, 3, 2}));
 }
 
-TEST_F(RpcMgrTest, SlowCallsAreLoggedOnPulseAtInfo)
+// The arrival line names the connection; calls of 5 ms and more are logged
+// on Pulse. An unknown identifier is logged and counts nothing.
+TEST_F(RpcMgrTest, ArrivalSlowCallAndUnknownIdentifierLines)
 {
-    CallRpc move(0x10, "Move");
-    build({&move});
+    CallRpc move(0x10, "Move"), chat(0x20, "Chat");
+    build({&move, &chat});
     call(move, 8 * kTicksPerMs, 3);  // Pulse quiet: no line
     logger().SetConditional(Log_Pulse, LogSev_Info);
     call(move, 49 * kTicksPerMs / 10, 3);
     call(move, 5 * kTicksPerMs, 3);
     call(move, 12345678, 3);
-    EXPECT_EQ(g_dbLines, (Lines{"Pulse: Move time=5.0000 ms", "Pulse: Move time=12.3457 ms"}));
-    EXPECT_EQ(stats(), (Stats{{4, 12, 8 + 4 + 5 + 12}}));
-}
+    EXPECT_EQ(dbTexts(), (Lines{"Pulse: Move time=5.0000 ms", "Pulse: Move time=12.3457 ms"}));
+    EXPECT_EQ(stats(), (Stats{{4, 12, 8 + 4 + 5 + 12}, {0, 0, 0}}));
 
-TEST_F(RpcMgrTest, ArrivalLineNamesTheConnection)
-{
-    CallRpc move(0x10, "Move");
-    build({&move});
+    clearLines();
     logger().SetConditional(Log_RPC, LogSev_Info);
-
     RecordingHandler handler("Zone");
     CConnection unhandled, handled;
     handled.SetMessageHandler(&handler);
-    call(move, 0, 5);
-    call(move, 0, 7, &unhandled);
-    call(move, 0, 1, &handled);
-    std::string loopbackLine;
-    {
-        RawPeerConnection loopback;
-        ASSERT_EQ(loopback.client.GetState(), CConnection::Connected);
-        call(move, 0, 9, &loopback.client);
-        loopbackLine =
-            "RPC: Zone to 127.0.0.1:" + std::to_string(loopback.listener.port()) + ": Receiving RPC Move (9 bytes)";
-    }
-    EXPECT_EQ(g_dbLines, (Lines{"RPC: UNKNOWN to UNKNOWN:-1: Receiving RPC Move (5 bytes)",
-                                       "RPC: Unhandled to 0.0.0.0:0: Receiving RPC Move (7 bytes)",
-                                       "RPC: Zone to 0.0.0.0:0: Receiving RPC Move (1 bytes)", loopbackLine}));
-
-    g_dbLines.clear();
-    logger().SetConditional(Log_RPC, LogSev_Warning);
-    call(move, 0, 5);
-    logger().SetConditional(Log_RPC, LogSev_Info);
-    logger().setBSquelchLogger(true);
-    call(move, 0, 5);
-    logger().setBSquelchLogger(false);
-    EXPECT_TRUE(g_dbLines.empty());
-    EXPECT_EQ(move.calls, 6);
-}
-
-TEST_F(RpcMgrTest, UnknownIdentifierIsLoggedOnceAndCountsNothing)
-{
-    CallRpc move(0x10, "Move"), chat(0x20, "Chat");
-    build({&move, &chat});
-    logger().SetConditional(Log_RPC, LogSev_Info);
-    logger().SetConditional(Log_Pulse, LogSev_Info);
+    call(chat, 0, 5);
+    call(chat, 0, 7, &unhandled);
+    call(chat, 0, 1, &handled);
     CPackedData message = messageOf(5);
     m_manager->CallFunction(nullptr, nullptr, message, 0x5);
     m_manager->CallFunction(nullptr, nullptr, message, 0x15);
     Lines const errors = {"ERROR RPC: Unable to find RPC with ID 0x5", "ERROR RPC: Unable to find RPC with ID 0x15"};
-    EXPECT_EQ(texts(), errors);
-    EXPECT_EQ(g_dbLines, errors);  // no arrival line, no slow call
-    EXPECT_EQ(move.calls + chat.calls, 0);
-    EXPECT_EQ(stats(), (Stats{{0, 0, 0}, {0, 0, 0}}));
+    EXPECT_EQ(dbTexts(), (Lines{"RPC: UNKNOWN to UNKNOWN:-1: Receiving RPC Chat (5 bytes)",
+                                "RPC: Unhandled to 0.0.0.0:0: Receiving RPC Chat (7 bytes)",
+                                "RPC: Zone to 0.0.0.0:0: Receiving RPC Chat (1 bytes)", errors[0], errors[1]}));
+    EXPECT_EQ(T(texts(), move.calls, chat.calls, stats()), T(errors, 4, 3, Stats{{4, 12, 29}, {3, 13, 0}}));
+
+    clearLines();
+    logger().SetConditional(Log_RPC, LogSev_Warning);
+    call(move, 0, 5);
+    logger().SetConditional(Log_RPC, LogSev_Info), logger().setBSquelchLogger(true);
+    call(move, 0, 5);
+    logger().setBSquelchLogger(false);
+    EXPECT_TRUE(dbTexts().empty() && move.calls == 6);
 }
 
 TEST_F(RpcMgrTest, StatisticsOfAnIntervalAndTheirMaxima)
@@ -311,6 +272,8 @@ TEST_F(RpcMgrTest, StatisticsOfAnIntervalAndTheirMaxima)
     CallRpc move(0x10, "Move"), chat(0x20, "Chat"), login(0x30, "Login");
     build({&move, &chat, &login});
     EXPECT_EQ(largest(), std::make_pair(-1, -1));
+    call(move, kTicksPerMs, 1);  // the smallest values count
+    EXPECT_EQ(largest(), std::make_pair(0, 0));
     for (int index : {-1, 3, 1000}) {
         EXPECT_THROW(m_manager->getRpcTypeTimeByIndex(index), std::out_of_range);
         EXPECT_THROW(m_manager->getRpcTypeSizeByIndex(index), std::out_of_range);
@@ -338,8 +301,7 @@ TEST_F(RpcMgrTest, StatisticsOfAnIntervalAndTheirMaxima)
     EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count), "Move,Chat,3");
     EXPECT_FLOAT_EQ(m.average, 3.5f);
     // Counts and times start over; sizes stay.
-    EXPECT_EQ(stats(), (Stats{{0, 20, 0}, {0, 300, 0}, {0, 0, 0}}));
-    EXPECT_EQ(largest(), std::make_pair(-1, 1));
+    EXPECT_EQ(T(stats(), largest()), T(Stats{{0, 20, 0}, {0, 300, 0}, {0, 0, 0}}, std::make_pair(-1, 1)));
     // An empty interval leaves the maxima it is given.
     m.take(m_manager);
     EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count), "Move,Chat,3");
@@ -348,8 +310,8 @@ TEST_F(RpcMgrTest, StatisticsOfAnIntervalAndTheirMaxima)
     call(login, 9 * kTicksPerMs, 1);
     m = Maxima{"caller", "caller", 20.0f, -1};
     m.take(m_manager);
-    EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count), "caller,caller,-1");
-    EXPECT_EQ(m.average, 20.0f);
+    EXPECT_EQ(m.slowest + "," + m.busiest + "," + std::to_string(m.count) + "," + std::to_string(m.average),
+              "caller,caller,-1,20.000000");
 
     // Equal averages and counts: the first record wins.
     call(login, 2 * kTicksPerMs, 1);
@@ -368,14 +330,15 @@ TEST_F(RpcMgrTest, IsValidServerReportsTheRpc)
     build({&move, &chat});
     int processType = 99;
     bool internal = true;
-    EXPECT_FALSE(m_manager->IsValidServer(4, 0x11, processType, internal));
-    EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(99, true));  // untouched
+    auto valid = [&](int type, uint32_t id) {
+        bool const ok = m_manager->IsValidServer(type, id, processType, internal);
+        return T(ok, processType, internal);
+    };
+    EXPECT_EQ(valid(4, 0x11), T(false, 99, true));  // unknown: untouched
     EXPECT_EQ(texts(), Lines{"ERROR RPC: Unable to find RPC with ID 0x11"});
-    EXPECT_FALSE(m_manager->IsValidServer(4, 0x20, processType, internal));
-    EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(3, false));
-    EXPECT_TRUE(m_manager->IsValidServer(7, 0x20, processType, internal));
-    EXPECT_TRUE(m_manager->IsValidServer(4, 0x10, processType, internal));
-    EXPECT_EQ(std::make_pair(processType, internal), std::make_pair(4, true));
+    EXPECT_EQ(valid(4, 0x20), T(false, 3, false));
+    EXPECT_EQ(valid(7, 0x20), T(true, 3, false));
+    EXPECT_EQ(valid(4, 0x10), T(true, 4, true));
 }
 
 // What the hooks were given.
@@ -397,8 +360,7 @@ TEST_F(RpcMgrTest, HooksForwardOnlyWhenRegistered)
         Rpc_SendMessageFunction(&connection, message);
         Rpc_DispatchMessageFunction(INT64_C(0x123456789A), 0xFFFFFFF0u, registered ? nullptr : &message);
     }
-    EXPECT_EQ(g_hookCalls, "send 1 3;dispatch 78187493530 4294967280 0;");
-    EXPECT_TRUE(texts().empty());
+    EXPECT_EQ(T(g_hookCalls, texts()), T(std::string("send 1 3;dispatch 78187493530 4294967280 0;"), Lines{}));
 }
 
 }  // namespace

@@ -118,13 +118,3 @@ void RawPeerConnection::peerSends(std::string const &bytes)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 }
-
-ConnectionPair::ConnectionPair()
-{
-    client.SetMessageHandler(&clientHandler);
-    server.SetMessageHandler(&serverHandler);
-    client.InitStream(kLoopback, listener.port());
-    platform::SOCKET accepted = listener.accept();
-    server.InitAccepted(accepted, kLoopback, 0);
-    DriveUntil([&] { client.Pulse(); }, [&] { return client.GetState() != CConnection::Connecting; });
-}

@@ -73,19 +73,3 @@ struct RawPeerConnection {
     CConnection client;
     platform::SOCKET peer = platform::INVALID_SOCKET;
 };
-
-// Two connections of this library talking to each other.
-struct ConnectionPair {
-    ConnectionPair();
-    void pulseBoth()
-    {
-        client.Pulse();
-        server.Pulse();
-    }
-
-    RawListener listener;
-    RecordingHandler clientHandler{"Client"};
-    RecordingHandler serverHandler{"Server"};
-    CConnection client;
-    CConnection server;
-};

@@ -19,7 +19,7 @@ struct CapturedLine {
 
 // A Logger installed as theLogger for the lifetime of this object, whose
 // console callback records every line. Message boxes are recorded silently.
-// One capture at a time per process.
+// Lines for the DB target are recorded apart. One capture at a time per process.
 class LogCapture {
 public:
     explicit LogCapture(char const *filePrefix = "Test");
@@ -29,9 +29,11 @@ public:
 
     Logger &logger() { return *m_logger; }
     std::vector<CapturedLine> lines() const;
+    std::vector<CapturedLine> dbLines() const;
     // The texts alone, in order.
     std::vector<std::string> texts() const;
-    void clear();
+    std::vector<std::string> dbTexts() const;
+    void clear();  // both lists
 
 private:
     std::unique_ptr<Logger> m_logger;
@@ -46,8 +48,13 @@ protected:
     Logger &logger() { return m_capture->logger(); }
     std::vector<CapturedLine> lines() const { return m_capture->lines(); }
     std::vector<std::string> texts() const { return m_capture->texts(); }
+    std::vector<CapturedLine> dbLines() const { return m_capture->dbLines(); }
+    std::vector<std::string> dbTexts() const { return m_capture->dbTexts(); }
     void clearLines() { m_capture->clear(); }
 
 private:
     std::unique_ptr<LogCapture> m_capture;
 };
+
+// logger.vsyslog with these arguments.
+void VSyslog(Logger &logger, LogItemSeverityLevel severity, int channel, char const *format, ...);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -36,11 +37,7 @@ using Strings = std::vector<std::string>;
 
 TEST(SignedReaders, ReadLikeTheRuntimeDecimalReaderWithinTheCount)
 {
-    struct Case {
-        char const *text;
-        int32_t count;  // -1: none
-        int64_t value;
-    };
+    struct Case { char const *text; int32_t count; int64_t value; };  // count -1: none
     // Beyond the 64-bit range the value wraps modulo 2^64; the terminator
     // ends the text inside the count.
     Case const cases[] = {{" \t\n-42xyz", -1, -42}, {"+7", -1, 7}, {"- 5", -1, 0}, {"abc", -1, 0}, {"", -1, 0},
@@ -62,11 +59,7 @@ TEST(SignedReaders, ReadLikeTheRuntimeDecimalReaderWithinTheCount)
 
 TEST(UnsignedReaders, WithAndWithoutCount)
 {
-    struct Case {
-        char const *text;
-        int32_t count;
-        uint64_t value;
-    };
+    struct Case { char const *text; int32_t count; uint64_t value; };
     Case const cases[] = {
         {"18446744073709551615", -1, kMaxU64}, {"18446744073709551615", 20, kMaxU64},
         {"18446744073709551615", 16, 1844674407370955ULL}, {"18446744073709551615", 12, 184467440737ULL},
@@ -100,10 +93,7 @@ TEST(UnsignedReaders, WithAndWithoutCount)
 
 TEST(FloatReader, ReadsDecimalTextWithinTheCount)
 {
-    struct Case {
-        char const *text;
-        double value;
-    };
+    struct Case { char const *text; double value; };
     Case const cases[] = {{"2.5abc", 2.5}, {"abc", 0.0}, {"  -1.5e3", -1500.0}, {"+.5", 0.5}, {"7.", 7.0},
                           {"1e", 1.0}, {".", 0.0}, {"0x10", 0.0}, {nullptr, 0.0}, {"-Infinity", -kInf},
                           // Out of range gives infinity or zero.
@@ -111,8 +101,7 @@ TEST(FloatReader, ReadsDecimalTextWithinTheCount)
                           {"0e99999999999999999999", 0.0}};
     for (Case const &c : cases)
         EXPECT_EQ(stringToFloat(c.text), c.value) << (c.text ? c.text : "null");
-    EXPECT_TRUE(std::signbit(stringToFloat("-0")));
-    EXPECT_TRUE(std::signbit(stringToFloat("-1e-400")));
+    EXPECT_TRUE(std::signbit(stringToFloat("-0")) && std::signbit(stringToFloat("-1e-400")));
     EXPECT_TRUE(std::isnan(stringToFloat("nan")));
 
     // "e" without digits is not an exponent.
@@ -150,7 +139,7 @@ TEST(Writers, TextOfNumbersReadsBackToTheSameValue)
     EXPECT_TRUE(std::isnan(stringToFloat(floatToString(std::nan("")).c_str())));
 }
 
-TEST(Strings, TrimPathsExtensionsAndCase)
+TEST(Strings, TrimPathsExtensionsCaseAndWideUnits)
 {
     // Only space and tab are blanks.
     EXPECT_EQ((Strings{strLTrim("   "), strRTrim("   "), strTrim("   "), strTrim("\tvalue\n"), strTrim(" \t a b \t "),
@@ -171,21 +160,15 @@ TEST(Strings, TrimPathsExtensionsAndCase)
     EXPECT_STREQ(text, "AZ09{@[`\xe9\xc9\x80\xff-MIXEDCASE");
     makeLower(text);
     EXPECT_STREQ(text, "az09{@[`\xe9\xc9\x80\xff-mixedcase");
-    makeUpper(nullptr);
-    makeLower(nullptr);
+    makeUpper(nullptr), makeLower(nullptr);
 
     EXPECT_FALSE(Kest::Orv::isSet(nullptr) || Kest::Orv::isSet(""));
     EXPECT_TRUE(Kest::Orv::isSet(" "));
-}
-
-TEST(WideStrings, BytesAndUnits)
-{
     std::u16string wide = u"stale contents";
-    string2wstring(wide, "caf\xe9");
-    EXPECT_EQ(wide, u"caf\u00e9");
     std::string narrow = "stale contents";
+    string2wstring(wide, "caf\xe9");
     wstring2string(narrow, u"a\u4e2db\u00e9\u0100");
-    EXPECT_EQ(narrow, "a b\xe9 ");
+    EXPECT_EQ(std::pair(wide, narrow), std::pair(std::u16string(u"caf\u00e9"), std::string("a b\xe9 ")));
     std::string all;
     for (int byte = 0; byte < 256; ++byte)
         all.push_back(static_cast<char>(byte));
@@ -205,20 +188,16 @@ TEST_F(DescribeLastError, LogsTheSystemMessageUnlessSilenced)
     platform::SetLastError(0xDEADu);  // a code without text
     describeLastError("doing y");
     EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : doing x: Access is denied.\r\n", "ERROR : doing y: "}));
-    EXPECT_EQ(lines().at(0).severity, LogSev_Error);
-    EXPECT_EQ(lines().at(0).channel, Log_Generic);
-    EXPECT_EQ(platform::GetLastError(), 0xDEADu);
+    EXPECT_EQ(std::tuple(lines().at(0).severity, lines().at(0).channel, platform::GetLastError()),
+              std::tuple(LogSev_Error, int(Log_Generic), 0xDEADu));
 
     clearLines();
     logger().SetConditional(Log_Generic, LogSev_Fatal);
     describeLastError("doing z");
     EXPECT_TRUE(texts().empty());
-}
-
-TEST(DescribeLastErrorWithoutLogger, DoesNothing)
-{
-    ASSERT_EQ(theLogger, nullptr);
-    platform::SetLastError(5);
+    // Without a logger nothing is done, not even to the last error.
+    theLogger = nullptr, platform::SetLastError(5);
     describeLastError("doing x");
+    theLogger = &logger();
     EXPECT_EQ(platform::GetLastError(), 5u);
 }

@@ -53,9 +53,9 @@ TEST_F(GamePathTest, InitFromTheWorkingDirectory)
 
     // The lower-cased path still reaches the mixed-case directories.
     std::string room = MakeFullRoomPath("Harbor");
-    EXPECT_EQ(room, game + "\\data\\World\\Rooms\\Harbor\\Harbor");
     std::ofstream(temp.host() / "Games" / "Saltreach" / "Data" / "World" / "Rooms" / "Harbor" / "Harbor") << "map";
-    EXPECT_EQ(platform::AccessPath(room.c_str(), platform::ACCESS_READ), 0);
+    EXPECT_EQ(std::pair(room, platform::AccessPath(room.c_str(), platform::ACCESS_READ)),
+              std::pair(game + "\\data\\World\\Rooms\\Harbor\\Harbor", 0));
 }
 
 TEST_F(GamePathTest, DocumentsFolderForOutput)
@@ -66,9 +66,8 @@ TEST_F(GamePathTest, DocumentsFolderForOutput)
     EXPECT_STREQ(GetGameOutputPath(), temp.windows("Docs\\Saltreach").c_str());
     EXPECT_TRUE(fs::is_directory(temp.host() / "Docs" / "Saltreach"));
     InitGamePath(true, "Tools");
-    EXPECT_STREQ(GetGameOutputPath(), temp.windows("Docs\\Tools").c_str());
-    EXPECT_EQ(GetOutputPath("logs"), temp.windows("Docs\\Tools\\logs"));
-    EXPECT_STREQ(GetGamePath(), game.c_str());
+    EXPECT_EQ(std::string(GetGameOutputPath()) + "|" + GetOutputPath("logs") + "|" + GetGamePath(),
+              temp.windows("Docs\\Tools") + "|" + temp.windows("Docs\\Tools\\logs") + "|" + game);
 }
 
 TEST_F(GamePathTest, MissingDocumentsFolderFallsBackToTheGamePath)
@@ -89,7 +88,7 @@ TEST_F(GamePathTest, MissingDocumentsFolderFallsBackToTheGamePath)
         platform::SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
 }
 
-TEST_F(GamePathTest, JoinsAndTheirExceptions)
+TEST_F(GamePathTest, JoinsTheirExceptionsAndTheMoveToTheExecutable)
 {
     InitGamePath(false, nullptr);
     // A single backslash is not absolute; a UNC path is, except for output.
@@ -105,20 +104,16 @@ TEST_F(GamePathTest, JoinsAndTheirExceptions)
     SetOutputPath("o:\\Out");
     EXPECT_EQ(GetRemoteFullPath("x") + "|" + MakeRemoteFullPath("sub", "x") + "|" + GetOutputPath("x"),
               "r:\\Remote\\x|r:\\Remote\\sub\\x|o:\\Out\\x");
-    std::string tooLong(300, 'a');
-    InitRemotePath(tooLong.c_str());  // refused: the old value stays
+    InitRemotePath(std::string(300, 'a').c_str());  // refused: the old value stays
     EXPECT_STREQ(GetRemoteGamePath(), "r:\\Remote");
 
     std::string upper = game;
     for (char &c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(GetRelativePath((upper + "\\Data\\X.ini").c_str()), "Data\\X.ini");
-    EXPECT_EQ(GetRelativePath("c:\\elsewhere\\x.ini"), "c:\\elsewhere\\x.ini");
-    EXPECT_EQ(GetRelativePath(game.c_str()), "");
-}
-
-TEST_F(GamePathTest, ForceExePathMovesToTheExecutable)
-{
+    EXPECT_EQ(GetRelativePath((upper + "\\Data\\X.ini").c_str()) + "|" + GetRelativePath("c:\\elsewhere\\x.ini") + "|" +
+                  GetRelativePath(game.c_str()),
+              "Data\\X.ini|c:\\elsewhere\\x.ini|");
+    // ForceExePath moves to the executable.
     EXPECT_EQ(ForceExePath(), 0);
     std::string executable;
     ASSERT_TRUE(platform::GetExecutablePath(executable));
@@ -128,14 +123,11 @@ TEST_F(GamePathTest, ForceExePathMovesToTheExecutable)
 TEST(PathHelpers, DirectoriesAndExtensions)
 {
     TempDirectory temp;
-    EXPECT_TRUE(ensureDirectoryExists(temp.windows("new").c_str()));
-    EXPECT_TRUE(ensureDirectoryExists(temp.windows("new").c_str()));
+    EXPECT_TRUE(ensureDirectoryExists(temp.windows("new").c_str()) &&
+                ensureDirectoryExists(temp.windows("new").c_str()));  // twice
     EXPECT_FALSE(ensureDirectoryExists(temp.windows("missing\\child").c_str()));
 
-    struct Case {
-        char const *name, *extension;
-        bool has;
-    };
+    struct Case { char const *name, *extension; bool has; };
     for (Case c : {Case{"Map.PIG", "pig", true}, {"a.tar.gz", "gz", true}, {"a.tar.gz", "tar.gz", false},
                    {"Map", "pig", false}, {"Map.pig", ".pig", false}, {"Map.pigs", "pig", false},
                    {nullptr, "pig", false}, {"Map.pig", nullptr, false}})

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <set>
+#include <utility>
 
 #include <SharedLib/platform/Clock.h>
 #include <SharedLib/platform/System.h>
@@ -24,31 +26,24 @@ protected:
 // Runs first in the process: nothing has set the clock yet.
 TEST_F(ClockTest, OffsetFromTheSystemClockStaysAsTimePasses)
 {
-    platform::PinWallClock(1234567890);
-    EXPECT_EQ(GetSecondsSinceEpoch(), 1234567890);
-    platform::PinWallClock(1700000000);
-    SetSecondsSinceEpoch(1700000000 + 3600);
-    EXPECT_EQ(GetSecondsSinceEpoch(), 1700003600);
-    platform::PinWallClock(1700000500);
-    EXPECT_EQ(GetSecondsSinceEpoch(), 1700004100);
-    // Setting it back to the system clock removes the offset.
-    SetSecondsSinceEpoch(1700000500);
-    platform::PinWallClock(1700000510);
-    EXPECT_EQ(GetSecondsSinceEpoch(), 1700000510);
-
-    // Extreme times wrap instead of overflowing.
-    platform::PinWallClock(1000);
-    SetSecondsSinceEpoch(std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(GetSecondsSinceEpoch(), std::numeric_limits<int64_t>::min());
-    platform::PinWallClock(-1000);
-    SetSecondsSinceEpoch(std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(GetSecondsSinceEpoch(), std::numeric_limits<int64_t>::max());
+    // The system clock, the time set if any, the time read. Setting the
+    // system clock's own time removes the offset; extreme times wrap instead
+    // of overflowing.
+    struct Step { int64_t wall; std::optional<int64_t> set; int64_t read; };
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min(), kMax = std::numeric_limits<int64_t>::max();
+    for (Step const &step : {Step{1234567890, {}, 1234567890}, {1700000000, 1700003600, 1700003600},
+                             {1700000500, {}, 1700004100}, {1700000500, 1700000500, 1700000500},
+                             {1700000510, {}, 1700000510}, {1000, kMin, kMin}, {-1000, kMax, kMax}}) {
+        platform::PinWallClock(step.wall);
+        if (step.set)
+            SetSecondsSinceEpoch(*step.set);
+        EXPECT_EQ(GetSecondsSinceEpoch(), step.read) << step.wall;
+    }
 
     // Cleanup releases the lock, is harmless twice, and keeps the offset.
     platform::PinWallClock(5000);
     SetSecondsSinceEpoch(6000);
-    cleanupSharedTools();
-    cleanupSharedTools();
+    cleanupSharedTools(), cleanupSharedTools();
     EXPECT_EQ(GetSecondsSinceEpoch(), 6000);
 }
 
@@ -59,10 +54,7 @@ TEST_F(ClockTest, SessionIdStepsThirtyPerSecondAndRepeatsEvery1095Days)
     EXPECT_EQ(getTimeSessionId(), 0u);
     platform::PinWallClock(1700000001);
     EXPECT_EQ(getTimeSessionId(), 30u);
-    struct Case {
-        int64_t seconds;
-        uint32_t id;
-    };
+    struct Case { int64_t seconds; uint32_t id; };
     // A time before 1970 is taken as an unsigned number.
     for (Case const c : {Case{94608000 - 1, 2838239970u}, Case{2 * 94608000 + 7, 210u},
                          Case{-1, static_cast<uint32_t>(UINT64_MAX % 94608000 * 30)}}) {
@@ -80,19 +72,7 @@ protected:
     }
 };
 
-TEST_F(ProcessorsTest, RealMaskIsNonEmptyAndWithinTheSystemMask)
-{
-    uint32_t processMask = 0, systemMask = 0;
-    ASSERT_TRUE(platform::GetProcessAffinityMask(&processMask, &systemMask));
-    EXPECT_NE(processMask, 0u);
-    EXPECT_EQ(processMask & ~systemMask, 0u);
-    EXPECT_EQ(GetProcessAffinityMask(), processMask);
-    uint32_t chosen = ChooseRandomProcessor();
-    EXPECT_NE(chosen & processMask, 0u);
-    EXPECT_EQ(chosen & (chosen - 1), 0u);  // one bit
-}
-
-TEST_F(ProcessorsTest, ChoosesOnlyAllowedProcessorsAndReachesEachOfThem)
+TEST_F(ProcessorsTest, ChoosesAllowedProcessorsAndReseedsRandUnlessTheMaskLeavesNoChoice)
 {
     platform::PinProcessAffinity(0xA, 0xF);
     EXPECT_EQ(GetProcessAffinityMask(), 0xAu);
@@ -105,10 +85,6 @@ TEST_F(ProcessorsTest, ChoosesOnlyAllowedProcessorsAndReachesEachOfThem)
 
     platform::PinProcessAffinity(0x80000000u, 0xFFFFFFFFu);
     EXPECT_EQ(ChooseRandomProcessor(), 0x80000000u);
-}
-
-TEST_F(ProcessorsTest, ReseedsRandFromTheTickCountUnlessTheMaskLeavesNoChoice)
-{
     platform::PinProcessAffinity(0xFFFF, 0xFFFF);
     platform::PinTickCount(4242);
     uint32_t first = ChooseRandomProcessor();
@@ -138,14 +114,12 @@ protected:
     }
 };
 
-struct Rect {
-    int32_t left, top, right, bottom, onDesktop;
-};
+struct Rect { int32_t left, top, right, bottom, onDesktop; };
 
 TEST_F(DesktopTest, DefaultScreenCountsAnOverlapOfOnePixel)
 {
-    EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CXSCREEN), 1920);
-    EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CYSCREEN), 1080);
+    EXPECT_EQ(std::pair(platform::GetSystemMetrics(platform::SM_CXSCREEN),
+                        platform::GetSystemMetrics(platform::SM_CYSCREEN)), std::pair(1920, 1080));
     // The right edge lies just outside; an empty rectangle is nowhere.
     for (Rect r : {Rect{-100, -100, 1, 1, 1}, {1919, 1079, 3000, 3000, 1}, {-300, 0, 0, 100, 0},
                    {1920, 0, 2000, 100, 0}, {0, 1080, 100, 1200, 0}, {10, 10, 10, 20, 0},
@@ -154,7 +128,7 @@ TEST_F(DesktopTest, DefaultScreenCountsAnOverlapOfOnePixel)
     EXPECT_EQ(rectIsOnDesktop(nullptr), 0);
 }
 
-TEST_F(DesktopTest, SecondMonitorCountsOnlyWithTheMonitorFunctions)
+TEST_F(DesktopTest, SecondMonitorAndMonitorFromRect)
 {
     platform::SetDisplayMonitors({{0, 0, 1280, 720, true}, {-1024, 0, 0, 768, false}});
     // Below the second monitor is left of the primary.
@@ -166,13 +140,9 @@ TEST_F(DesktopTest, SecondMonitorCountsOnlyWithTheMonitorFunctions)
     for (Rect r : {Rect{-500, 100, -400, 200, 0}, {1279, 719, 1400, 800, 1}, {1280, 0, 1400, 100, 0},
                    {0, 720, 100, 800, 0}})
         EXPECT_EQ(onDesktop(r.left, r.top, r.right, r.bottom), r.onDesktop) << r.left << "," << r.top;
-}
-
-TEST_F(DesktopTest, MonitorFromRectPicksTheLargestOverlapOrTheFallback)
-{
     platform::SetDisplayMonitors({{0, 0, 100, 100, false}, {100, 0, 200, 100, true}});
-    EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CXSCREEN), 100);
-    EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CMONITORS), 2);
+    EXPECT_EQ(std::pair(platform::GetSystemMetrics(platform::SM_CXSCREEN),
+                        platform::GetSystemMetrics(platform::SM_CMONITORS)), std::pair(100, 2));
     // The left edge of the monitor picked, -1 for none.
     auto picked = [](int32_t left, int32_t right, uint32_t fallback) {
         platform::DisplayMonitor info{};
@@ -184,8 +154,7 @@ TEST_F(DesktopTest, MonitorFromRectPicksTheLargestOverlapOrTheFallback)
     EXPECT_EQ(platform::MonitorFromRect(-50, 0, -40, 10, platform::MONITOR_DEFAULTTONULL), platform::NO_MONITOR);
 
     platform::SetDisplayMonitors({});
-    EXPECT_EQ(onDesktop(0, 0, 10, 10), 0);
-    EXPECT_EQ(platform::GetSystemMetrics(platform::SM_CXSCREEN), 0);
+    EXPECT_EQ(std::pair(onDesktop(0, 0, 10, 10), platform::GetSystemMetrics(platform::SM_CXSCREEN)), std::pair(0, 0));
 }
 
 }  // namespace

@@ -65,23 +65,17 @@ TEST(SmallHelpers, InterpolateAnglesAndPowersOfTwo)
 
 TEST(ValidateRotation, StepsByWholePeriodsLikeTheFloatLoop)
 {
-    struct Case {
-        float angle, period, stepped;
-    };
+    struct Case { float angle, period, stepped; };
     // Computed by stepping one period at a time (up to 15 million steps).
     Case const cases[] = {
         {7.0f, 2.0f, 1.0f}, {-5.0f, 2.0f, -1.0f}, {2.0f, 2.0f, 2.0f},
         {6.0f, 2.0f, 2.0f},  // into the inclusive range, not folded to 0
         {-1.5f * kTwoPi, kTwoPi, -1.5f * kTwoPi + kTwoPi},
-        {7000.0f, 0.1f, 0x1.66969p-6f},  // 0.0218864828
-        {-7000.0f, 0.1f, -0x1.66969p-6f},
+        {7000.0f, 0.1f, 0x1.66969p-6f}, {-7000.0f, 0.1f, -0x1.66969p-6f},  // 0.0218864828
         {1000.0f, 0.3f, 0x1.070908p-3f},  // 0.128435194
-        {16779218.0f, 3.0f, 1.0f},  // halfway steps of 1.5 ulp
-        {-16779218.0f, 3.0f, -1.0f},
-        {30000000.0f, 3.0f, 1.0f},
+        {16779218.0f, 3.0f, 1.0f}, {-16779218.0f, 3.0f, -1.0f}, {30000000.0f, 3.0f, 1.0f},  // halfway steps of 1.5 ulp
         {10000000.0f, 0.7f, 0x1.13d73ap-1f},  // 0.538751423
-        {8388609.0f, 0.75f, 0.25f},
-        {123456.703f, 1.0f, 0.703125f},
+        {8388609.0f, 0.75f, 0.25f}, {123456.703f, 1.0f, 0.703125f},
         {0x1.16c2p-133f, 0x1.0bap-138f, 0x1.628p-140f},  // subnormal
         {100.0f, kTwoPi, 0x1.70243ap+2f},
         // Whole multiples far out come back to the period itself.
@@ -155,9 +149,7 @@ using GetChanceTest = LogCaptureTest;
 
 TEST_F(GetChanceTest, IsTheChanceOfAtLeastOneSuccess)
 {
-    struct Case {
-        float perUnit, unitSize, quantity, maxChance, chance;
-    };
+    struct Case { float perUnit, unitSize, quantity, maxChance, chance; };
     Case const cases[] = {
         {0.1f, 1.0f, 1.0f, 1.0f, 0.1f}, {0.1f, 1.0f, 2.0f, 1.0f, 0.19f}, {0.5f, 1.0f, 3.0f, 1.0f, 0.875f},
         {0.0f, 1.0f, 5.0f, 1.0f, 0.0f},
@@ -178,10 +170,9 @@ TEST_F(GetChanceTest, IsTheChanceOfAtLeastOneSuccess)
 
     // A negative chance is logged once and taken as zero.
     EXPECT_EQ(getChance(-0.25f, 1.0f, 3.0f, 1.0f), 0.0f);
-    ASSERT_EQ(lines().size(), 1u);
-    EXPECT_EQ(std::pair(lines()[0].severity, lines()[0].channel), std::pair(LogSev_Error, 0));
     EXPECT_EQ(texts(), (std::vector<std::string>{"ERROR : fChancePerUnit is -0.250000.  It's valid range is "
                                                  "[0,1.000000)."}));
+    EXPECT_EQ(std::pair(lines().at(0).severity, lines().at(0).channel), std::pair(LogSev_Error, 0));
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 // skips itself without tshark.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -17,6 +15,7 @@
 
 #include "ZoneProtocol.h"
 #include "support/LogCapture.h"
+#include "support/TempDirectory.h"
 
 using namespace std::string_literals;
 
@@ -72,23 +71,6 @@ private:
     int m_packets = 0;
 };
 
-std::string ReadFile(std::string const &path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-// A fresh, empty directory for one test's files.
-std::string TestDirectory(std::string const &name)
-{
-    auto path = std::filesystem::temp_directory_path() /
-                ("sharedlib-wireshark-" + std::to_string(::getuid()) + "-" + name);
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path);
-    return path.string();
-}
-
 struct TsharkResult {
     int status = -1;
     std::string out, err;
@@ -113,15 +95,14 @@ struct TsharkResult {
 // tshark with the generated dissector, then `arguments` (none holds a quote).
 TsharkResult RunTshark(std::vector<std::string> const &arguments, int timeoutSeconds = 60)
 {
-    std::string base = TestDirectory("tshark-" + std::to_string(::getpid()));
+    TempDirectory directory;
+    std::string const base = directory.host().string();
     std::string command = "timeout -s KILL " + std::to_string(timeoutSeconds) + " tshark -X 'lua_script:" +
                           SHAREDLIB_DISSECTOR + "'";
     for (auto const &argument : arguments)
         command += " '" + argument + "'";
     int status = std::system((command + " >" + base + "/out 2>" + base + "/err").c_str());
-    TsharkResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(base + "/out"), ReadFile(base + "/err")};
-    std::filesystem::remove_all(base);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(base + "/out"), ReadHostFile(base + "/err")};
 }
 
 constexpr uint16_t kOtherPort = 9100;      // claimed through Decode As
@@ -133,9 +114,7 @@ std::string Message(uint16_t type, std::function<void(CPackedData &)> const &bod
                     bool md5 = false)
 {
     CPackedData packet;
-    packet.setDebug(debug);
-    packet.useMD5Checksum(md5);
-    packet.PutUint16(type);
+    packet.setDebug(debug); packet.useMD5Checksum(md5); packet.PutUint16(type);
     if (body)
         body(packet);
     if (md5)
@@ -265,18 +244,16 @@ std::string Summary(std::vector<std::string> const &row)
 TEST(Dissector, DecodesCapturesOfTheLibrarysBytes)
 {
     REQUIRE_TSHARK();
-    std::string dir = TestDirectory("known");
+    TempDirectory temp;
+    std::string const dir = temp.host().string();
     std::vector<Case> cases = Cases();
     PcapWriter pcap;
     uint16_t client = 50000;
     for (Case const &c : cases) {
         ++client;
-        for (size_t i = 0; i < c.segments.size(); ++i) {
-            if (c.udp)
-                pcap.Udp(client, c.port, c.segments[i]);
-            else
-                pcap.Tcp(client, c.port, c.segments[i], i + 1 == c.segments.size() ? c.captured : SIZE_MAX);
-        }
+        for (size_t i = 0; i < c.segments.size(); ++i)
+            c.udp ? pcap.Udp(client, c.port, c.segments[i])
+                  : pcap.Tcp(client, c.port, c.segments[i], i + 1 == c.segments.size() ? c.captured : SIZE_MAX);
     }
     ASSERT_TRUE(pcap.Save(dir + "/known.pcap"));
     std::ofstream(dir + "/rpcs.txt") << "# identifier name\n0x5A000003 Move\n";
@@ -303,8 +280,7 @@ TEST(Dissector, DecodesCapturesOfTheLibrarysBytes)
         for (std::string const &expected : c.expected) {
             auto row = rows[packet++];
             ASSERT_EQ(row.size(), kFields.size() + 3);
-            EXPECT_EQ(Summary(row), expected);
-            EXPECT_EQ(row.back(), "") << "Lua error";
+            EXPECT_EQ(Summary(row) + row.back(), expected);  // with any Lua error
             if (!c.dumped.empty()) {
                 std::string lines;
                 for (auto const &line : DumpLines(c.dumped))
@@ -319,7 +295,7 @@ TEST(Dissector, DecodesCapturesOfTheLibrarysBytes)
         expectedNames += "Error " + std::to_string(v) + " " + Error_ValueToName(static_cast<Error>(v)) + "\n";
     for (int v = 0; v < Log_Max; ++v)
         expectedNames += "Log " + std::to_string(v) + " " + Log_ValueToName(static_cast<Log>(v)) + "\n";
-    EXPECT_EQ(ReadFile(dir + "/names.txt"), expectedNames);
+    EXPECT_EQ(ReadHostFile(dir + "/names.txt"), expectedNames);
 }
 
 // Random bytes and mutated frames, on claimed ports and (with the heuristics
@@ -327,7 +303,8 @@ TEST(Dissector, DecodesCapturesOfTheLibrarysBytes)
 TEST(Dissector, SurvivesRandomAndMutatedCaptures)
 {
     REQUIRE_TSHARK();
-    std::string dir = TestDirectory("fuzz");
+    TempDirectory temp;
+    std::string const dir = temp.host().string();
     std::mt19937 random(20240611);
     auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
     std::vector<std::string> seeds;
