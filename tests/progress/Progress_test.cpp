@@ -63,12 +63,17 @@ TEST_F(ProgressTest, NestedAndCopiedProgressFillTheShareOfTheLastBegin)
     // An assigned progress takes the shares of its source.
     CProgress outer;
     outer.begin(0.5f), outer.begin(0.25f);
-    CProgress copy;  // nested: shares 0.5 .. 0.75
-    copy = outer;    // now outer's base, scale, position and child share
+    CProgress copy;                         // nested: shares 0.5 .. 0.75
+    copy.begin(0.25f), copy.begin(0.25f);  // its own next share: 0.5625 .. 0.625
+    copy = outer;                           // now outer's base, scale, position and next share
     window.take();
+    {
+        CProgress next;  // fills the copied next share, 0.5 .. 0.75
+        next.setValue(1.0f);
+    }
     copy.setValue(0.5f);
     copy.begin(0.25f);  // position 0.75 -> 1
-    EXPECT_EQ(window.take(), "value 0.5\nvalue 0.75\n");
+    EXPECT_EQ(window.take(), "value 0.5\nvalue 0.75\nvalue 0.5\nvalue 0.75\n");
 }
 
 TEST_F(ProgressTest, TheEndMarkOverrunsOnceThenOnlyPulsesUntilItsProgressEnds)

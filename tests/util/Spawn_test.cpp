@@ -29,7 +29,13 @@ using Strings = std::vector<std::string>;
 
 class RecordingWindow : public CProgressWindow {
 public:
-    void start() override { ++starts; }
+    // Moves the working directory when moveTo is set, as a window may.
+    void start() override
+    {
+        ++starts;
+        if (!moveTo.empty())
+            platform::SetWorkingDirectory(moveTo.c_str());
+    }
     void refresh() override {}
     void setStatus(char const *) override {}
     void setValue(float fraction) override { values.push_back(fraction); }
@@ -39,6 +45,7 @@ public:
     void finish() override { ++finishes; }
 
     std::vector<float> values;
+    std::string moveTo;
     bool overrun = false;
     int starts = 0, finishes = 0, pulses = 0, overruns = 0;
 };
@@ -78,7 +85,12 @@ protected:
 
 TEST_F(SpawnTest, QuietChildGivesItsExitCodeAndOnlyTheCommandLine)
 {
+    std::string before, after;
+    ASSERT_TRUE(platform::GetWorkingDirectory(before));
+    TempDirectory elsewhere;
+    window.moveTo = elsewhere.windows();  // the spawn puts the working directory back
     EXPECT_EQ(spawn("/bin/sh", "sh -c \"exit 3\""), 3);
+    EXPECT_TRUE(platform::GetWorkingDirectory(after) && after == before);
     EXPECT_EQ(logged(), Strings{"sh -c \"exit 3\""});
     EXPECT_EQ(std::tuple(dbLines().at(0).severity, dbLines().at(0).channel, window.starts, window.finishes),
               std::tuple(LogSev_Info, int(Log_Generic), 1, 1));
