@@ -153,7 +153,7 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
 {
     TempDirectory temp;
     std::string const home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-    platform::SetEnvironmentVariableA("HOME", temp.host().string().c_str());
+    platform::SetEnvironmentVariableA("HOME", (temp.host().string() + "/").c_str());  // the slash is not doubled
     platform::SetEnvironmentVariableA("XDG_DOCUMENTS_DIR", nullptr);
     platform::SetEnvironmentVariableA("XDG_CONFIG_HOME", nullptr);
     auto lookUp = [] {
