@@ -124,9 +124,9 @@ TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
         std::string queried;  // the command line the manager gives back
     };
     Case const cases[] = {
-        {"Zone Server", "\"" + windows + "\" -a \"b c\" 100% $HOME", "Zone\\x20Server.service",
-         "ExecStart=\"" + host + "\" -a \"b c\" \"100%%\" \"$$HOME\"\n",
-         "\"" + windows + "\" -a \"b c\" 100% $HOME"},
+        {"Zone Server", "\"" + windows + "\" -a \"b c\" 100% $HOME \"d e\\\\\"", "Zone\\x20Server.service",
+         "ExecStart=\"" + host + "\" -a \"b c\" \"100%%\" \"$$HOME\" \"d e\\\\\"\n",
+         "\"" + windows + "\" -a \"b c\" 100% $HOME \"d e\\\\\""},
         // An unquoted path with blanks is the program when that file exists.
         {".hidden@1", windows, "\\x2ehidden\\x401.service", "ExecStart=\"" + host + "\"\n", "\"" + windows + "\""},
     };

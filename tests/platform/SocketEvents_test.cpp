@@ -263,6 +263,9 @@ TEST(Sockets, FailuresCarryWinsockCodes)
     int length = sizeof error;
     EXPECT_EQ(platform::getsockopt(s, SOL_SOCKET_, SO_ERROR_, &error, &length), 0);
     EXPECT_EQ(failure(platform::getsockopt(s, SOL_SOCKET_, 0x7777, &error, &length)), WSAENOPROTOOPT);
+    int32_t size = 8192;  // the receive buffer takes at least what it is given
+    EXPECT_EQ(platform::setsockopt(s, SOL_SOCKET_, SO_RCVBUF_, &size, sizeof size), 0);
+    EXPECT_TRUE(platform::getsockopt(s, SOL_SOCKET_, SO_RCVBUF_, &size, &length) == 0 && size >= 8192);
     closesocket(s);
     EXPECT_EQ(failure(WSAEnumNetworkEvents(s, event, &events)), WSAENOTSOCK);  // closed, it is no socket
     WSACloseEvent(event);

@@ -39,6 +39,8 @@ TEST(BitField, InitDisposeGrowthAndTheCursor)
     EXPECT_TRUE(field.Size() == 0 && field.getStartBit() == 5);
     field.Resize(12);  // from empty this is Init
     EXPECT_TRUE(field.Size() == 12 && field.getStartBit() == 0);
+    field.Resize(100);  // past its storage
+    EXPECT_TRUE(field.Size() == 100 && field.GetCountOfBits(false) == 100);
     // Set grows the field only when asked.
     BitField grown(40);
     EXPECT_TRUE(!grown.Set(40, true, false) && grown.Size() == 40);

@@ -153,6 +153,9 @@ TEST_F(PackedData, StringsAndDataBlocks)
     EXPECT_EQ(bytesOf(packet), (Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 'a', 'b'}));
     EXPECT_TRUE(packet.GetString().empty() && packet.GetString().empty());
     EXPECT_EQ(packet.GetString(), "ab");
+    CPackedData single;  // one character into a packet that has no storage yet
+    single.PutString("z");
+    EXPECT_EQ(bytesOf(single), (Bytes{0x00, 0x01, 0x00, 'z'}));
 
     std::string text(32767, 'x'), back;
     text[0] = 'a';
