@@ -143,6 +143,7 @@ protected:
 TEST_F(VersionFindTest, ReadsTheFileVersionAndWithoutOneGivesZeroAndOneLine)
 {
     EXPECT_EQ(findIn("app.exe", buildImage()), Version(5, 6, 7, 8));
+    EXPECT_EQ(Version::find(m_directory.windows("app.exe").c_str()), Version(5, 6, 7, 8));  // the file was let go
     ImageOptions wide{.pe32Plus = true, .fileMS = 0xFFFF0001, .fileLS = 0x8000FFFE};
     EXPECT_EQ(findIn("app64.dll", buildImage(wide)), Version(65535, 1, 32768, 65534));
     EXPECT_TRUE(texts().empty());
