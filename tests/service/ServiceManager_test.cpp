@@ -141,13 +141,19 @@ TEST_F(ServiceManagerTest, StopAndShutdownControlsEndTheService)
         EXPECT_EQ(g_seen, "ZoneServer service started stopped");
         EXPECT_TRUE(ServiceManager::isUsingService() && !ServiceManager::isServiceRunning());
 
-        // "name type state exit accepted": running, running, stopped, stopped with the code.
+        // "name type state accepted exit specific checkpoint hint": running, running,
+        // stopped, stopped with the code.
         std::string reports;
-        for (auto const &r : platform::TakeServiceStatusReports())
-            reports += r.serviceName + " " + std::to_string(r.status.dwServiceType) + " " +
-                       std::to_string(r.status.dwCurrentState) + " " + std::to_string(r.status.dwWin32ExitCode) +
-                       " " + std::to_string(r.status.dwControlsAccepted) + "|";
-        EXPECT_EQ(reports, "ZoneServer 48 4 0 5|ZoneServer 48 4 0 5|ZoneServer 48 1 0 5|ZoneServer 48 1 7 5|");
+        for (auto const &r : platform::TakeServiceStatusReports()) {
+            reports += r.serviceName;
+            for (uint32_t field : {r.status.dwServiceType, r.status.dwCurrentState, r.status.dwControlsAccepted,
+                                   r.status.dwWin32ExitCode, r.status.dwServiceSpecificExitCode,
+                                   r.status.dwCheckPoint, r.status.dwWaitHint})
+                reports += " " + std::to_string(field);
+            reports += "|";
+        }
+        EXPECT_EQ(reports, "ZoneServer 48 4 5 0 0 0 0|ZoneServer 48 4 5 0 0 0 0|ZoneServer 48 1 5 0 0 0 0|"
+                           "ZoneServer 48 1 5 7 0 0 0|");
         ServiceManager::endService(9);  // the status handle ended with the dispatcher
         EXPECT_TRUE(platform::TakeServiceStatusReports().empty());
     }
