@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -267,10 +268,21 @@ TEST(PlatformClock, CtimeTextAndRealClocksThatMoveForward)
     int64_t frequency = 0, before = 0, after = 0;
     EXPECT_TRUE(platform::QueryPerformanceFrequency(&frequency) && frequency == 1000000000) << frequency;
     uint32_t tickBefore = platform::GetTickCount();
+    // The counter runs at the real rate: its interval lies between the inner
+    // and the outer interval of the readings around its two readings.
+    using Clock = std::chrono::steady_clock;
+    auto const outerStart = Clock::now();
     platform::QueryPerformanceCounter(&before);
-    platform::Sleep(20);
+    auto const innerStart = Clock::now();
+    platform::Sleep(30);
+    auto const innerEnd = Clock::now();
     platform::QueryPerformanceCounter(&after);
-    EXPECT_GT(after, before);
+    auto const outerEnd = Clock::now();
+    auto const nanoseconds = [](Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); };
+    double const counted = static_cast<double>(after - before);
+    EXPECT_TRUE(counted >= 0.98 * nanoseconds(innerEnd - innerStart) &&
+                counted <= 1.02 * nanoseconds(outerEnd - outerStart))
+        << counted;
     EXPECT_LT(static_cast<uint32_t>(platform::GetTickCount() - tickBefore), 0x80000000u);  // not backwards
 }
 
