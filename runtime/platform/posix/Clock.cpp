@@ -61,12 +61,21 @@ TscScale measureTsc()
         !fileHasWord("/sys/devices/system/clocksource/clocksource0/current_clocksource", "tsc", "tsc"))
         return scale;
     // Two readings of both clocks 5 ms apart; each time-stamp reading is
-    // bracketed by monotonic readings and taken as their midpoint.
+    // bracketed by monotonic readings and taken as their midpoint. A bracket
+    // that a preemption widened would skew the rate by its width, so the
+    // narrowest of a few tries is kept.
     auto sample = [](uint64_t &ticks, int64_t &nanoseconds) {
-        int64_t before = monotonicNanoseconds();
-        ticks = __rdtsc();
-        int64_t after = monotonicNanoseconds();
-        nanoseconds = before + (after - before) / 2;
+        int64_t narrowest = INT64_MAX;
+        for (int attempt = 0; attempt < 16 && narrowest > 2000; ++attempt) {
+            int64_t before = monotonicNanoseconds();
+            uint64_t reading = __rdtsc();
+            int64_t after = monotonicNanoseconds();
+            if (after - before < narrowest) {
+                narrowest = after - before;
+                ticks = reading;
+                nanoseconds = before + (after - before) / 2;
+            }
+        }
     };
     uint64_t ticks0 = 0, ticks1 = 0;
     int64_t ns0 = 0, ns1 = 0;
