@@ -192,7 +192,7 @@ TEST_F(TimerTest, CountersAddWholeMillisecondsOrRawTicks)
 // Logged at the threshold and above; silent without info or a logger.
 TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
 {
-    timed<PerfLogCounter>(0, 49 * kTicksPerMs / 10, "name", Log_Generic, 5);  // 4.9 ms
+    timed<PerfLogCounter>(kTicksPerMs, 59 * kTicksPerMs / 10, "name", Log_Generic, 5);  // 4.9 ms
     EXPECT_TRUE(dbTexts().empty());
     timed<PerfLogCounter>(0, 5 * kTicksPerMs, "name", Log_Generic, 5);
     logger().SetConditional(Log_Pulse, LogSev_Info);

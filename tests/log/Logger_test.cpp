@@ -198,7 +198,7 @@ TEST_F(LoggerTest, ChannelsShareNamedFilesAndThePrefix)
 {
     logger().SetConditionalChannel(Log_Chat, "Chat");
     logger().SetConditionalChannel(Log_Chat_Messages, "Chat");
-    logger().SetConditionalChannel(500, "Orphan");  // the file is added all the same
+    logger().SetConditionalChannel(Log_Max, "Orphan");  // no such channel: the file is added all the same
     logger().SetConditionalChannel(Log_Login, "Orphan");
     logger().SetConditionalChannel(Log_Tree, "Fourth");
     logger().SetConditionalChannel(Log_Trading, "Fifth");  // past the room made at the start

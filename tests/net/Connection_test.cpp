@@ -137,6 +137,8 @@ TEST(ConnectionAddresses, EndpointTextsAndOwnAddresses)
     EXPECT_EQ(CConnection::GetLocalIPAddress(0x0A000000, 0xFF000000), 0x0A010203u);
     EXPECT_EQ(CConnection::GetLocalIPAddress(0xAC100000, 0xFFF00000), 0u);
     uint32_t addresses[3] = {9, 9, 9};
+    CConnection::GetAllLocalIPAddresses(addresses, 1);  // no more than asked for
+    EXPECT_EQ(T(addresses[0], addresses[1]), T(0xC0A80104u, 9u));
     CConnection::GetAllLocalIPAddresses(addresses, 3);
     EXPECT_EQ(std::vector<uint32_t>(addresses, addresses + 3), (std::vector<uint32_t>{0xC0A80104u, 0x0A010203u, 0}));
     platform::ReleaseHostAddresses();

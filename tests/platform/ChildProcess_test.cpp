@@ -114,12 +114,15 @@ TEST(ChildProcess, OutputAndErrorShareOnePipeAndStdinIsTheParents)
 TEST(ChildProcess, EndsAndFailuresAreReported)
 {
     platform::ChildProcess quiet;
-    ASSERT_TRUE(quiet.Start("/bin/sh", "sh -c \"sleep 0.3\""));
+    ASSERT_TRUE(quiet.Start("/bin/sh", "sh -c \"sleep 0.3; echo x; sleep 0.3\""));
     EXPECT_EQ(quiet.Wait(50), platform::ChildProcess::WaitResult::Timeout);
+    char byte = 0;
+    EXPECT_EQ(quiet.Read(&byte, 1), 0);  // nothing yet is not a failure
     EXPECT_FALSE(quiet.HasExited());
     int32_t code = 0;
     EXPECT_TRUE(quiet.GetExitCode(code) && code == platform::ChildProcess::kStillActive) << code;
-    collect(quiet, code);
+    EXPECT_EQ(quiet.Wait(10000), platform::ChildProcess::WaitResult::Output);  // as soon as it comes
+    EXPECT_EQ(collect(quiet, code), "x\n");
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(quiet.HasExited());
 

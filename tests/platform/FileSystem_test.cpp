@@ -57,15 +57,15 @@ TEST(DriveMap, MappedDrivesAndTheWindowsView)
     TempDirectory temp;
     EXPECT_EQ(platform::WindowsPath("/srv/game"), "z:\\srv\\game");
     EXPECT_EQ(platform::WindowsPath("/"), "z:\\");
-    platform::MapDrive('C', temp.host().string() + "/");
-    EXPECT_EQ(platform::HostPath("c:\\logs\\a.txt"), temp.host().string() + "/logs/a.txt");
-    EXPECT_EQ(platform::WindowsPath(temp.host().string() + "/logs"), "c:\\logs");
-    EXPECT_EQ(platform::WindowsPath(temp.host().string()), "c:\\");
+    platform::MapDrive('A', temp.host().string() + "/");
+    EXPECT_EQ(platform::HostPath("a:\\logs\\a.txt"), temp.host().string() + "/logs/a.txt");
+    EXPECT_EQ(platform::WindowsPath(temp.host().string() + "/logs"), "a:\\logs");
+    EXPECT_EQ(platform::WindowsPath(temp.host().string()), "a:\\");
     // A sibling whose name merely starts the same is not inside the drive.
     EXPECT_EQ(platform::WindowsPath(temp.host().string() + "x/y"), platform::WindowsPath("/") +
                                                                          temp.windows().substr(3) + "x\\y");
     platform::ResetDriveMap();
-    EXPECT_EQ(platform::HostPath("c:\\logs"), "");
+    EXPECT_EQ(platform::HostPath("a:\\logs"), "");
 }
 
 TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
@@ -80,6 +80,8 @@ TEST(FileSystem, CreateExclusiveRenameAndAccessBehaveAsOnWindows)
 
     std::string other = temp.windows("Zone_00002.txt");
     std::ofstream(temp.host() / "Zone_00002.txt") << "x";
+    platform::CloseFile(platform::OpenFile(other.c_str(), platform::O_WRONLY_ | platform::O_TRUNC_, 0));
+    EXPECT_EQ(fs::file_size(temp.host() / "Zone_00002.txt"), 0u);
     // A rename never replaces.
     EXPECT_EQ(failure(platform::RenamePath(name.c_str(), other.c_str())), platform::ERROR_FILE_EXISTS);
     std::string third = temp.windows("zone_00003.TXT");
@@ -163,7 +165,7 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
     };
     auto userDirs = [&](char const *line) {
         fs::create_directories(temp.host() / ".config");
-        std::ofstream(temp.host() / ".config" / "user-dirs.dirs") << "# written by hand\n" << line << "\n";
+        std::ofstream(temp.host() / ".config" / "user-dirs.dirs") << "# written by hand\n" << line << "\nXDG_DOCUMENTS_DIR= /tmp\"\n";  // unquoted: passed over
     };
     EXPECT_EQ(lookUp(), "(none)");  // a server account without ~/Documents
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
@@ -213,6 +215,9 @@ TEST(MemoryMapping, ViewHoldsTheWholeFileWhileTheFileIsHeld)
     file = platform::OpenFileForMapping(path.c_str());
     EXPECT_NE(file, platform::INVALID_FILE_HANDLE);
     EXPECT_TRUE(platform::CloseMappedFile(file));
+    std::ofstream(temp.host() / "empty.bin").flush();
+    file = platform::OpenFileForMapping(temp.windows("empty.bin").c_str());
+    EXPECT_TRUE(platform::CreateFileMapping(file) == nullptr && platform::CloseMappedFile(file));  // nothing to map
     EXPECT_EQ(platform::OpenFileForMapping(temp.windows("missing.bin").c_str()), platform::INVALID_FILE_HANDLE);
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
 }

@@ -104,6 +104,11 @@ TEST_F(SystemdServiceTest, RefusalsOfTheManagerAreReportedAndUndone)
             ASSERT_EQ(outcome({"-remove"}), "1");
         }
     }
+    platform::LsaObjectAttributes attributes{};
+    platform::LsaHandle policy = 0;
+    ASSERT_EQ(platform::LsaOpenPolicy(nullptr, &attributes, platform::POLICY_LOOKUP_NAMES, &policy), 0u);
+    EXPECT_EQ(platform::LsaClose(policy), 0u);
+    EXPECT_EQ(platform::LsaClose(policy), platform::STATUS_INVALID_HANDLE);  // closed once only
     setVariable("SHAREDLIB_SYSTEMCTL", (dir.host() / "no-systemctl").string());
     EXPECT_EQ(outcome({"-install"}), "2 Error/error: Failed to open the Service Control Manager with sufficient "
                                      "rights to create a service.");
@@ -168,7 +173,7 @@ TEST_F(SystemdServiceTest, CommandLinesAndNamesSurviveTheUnitFile)
 TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
 {
     using platform::ScAction;
-    platform::ServiceHandle manager = platform::OpenSCManagerA(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS);
+    platform::ServiceHandle manager = platform::OpenSCManagerA(nullptr, nullptr, platform::GENERIC_ALL);
     platform::ServiceHandle service = platform::CreateServiceA(
         manager, kName, "Zone", platform::SERVICE_ALL_ACCESS, platform::SERVICE_WIN32_OWN_PROCESS,
         platform::SERVICE_AUTO_START, platform::SERVICE_ERROR_NORMAL, "/bin/true", nullptr, nullptr, nullptr, nullptr,

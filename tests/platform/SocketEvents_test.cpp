@@ -55,6 +55,8 @@ struct Pair {
         EXPECT_TRUE(accepted.lNetworkEvents & FD_ACCEPT);
         server = AcceptSocket(listener.socket, nullptr, nullptr);
         EXPECT_NE(server, INVALID_SOCKET);
+        int32_t on = 1;
+        EXPECT_EQ(platform::setsockopt(server, IPPROTO_TCP_, TCP_NODELAY_, &on, sizeof on), 0);
         WSACloseEvent(listenEvent);
         serverEvent = WSACreateEvent();
         EXPECT_EQ(WSAEventSelect(server, serverEvent, FD_READ | FD_WRITE | FD_CLOSE), 0);
@@ -298,6 +300,9 @@ TEST(Sockets, DatagramsKeepTheirBoundaries)
     EXPECT_EQ(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort), 5);
     EXPECT_EQ(std::pair(from, fromPort), std::pair(kLoopback, portA));
     EXPECT_EQ(failure(RecvFrom(b, buffer, sizeof buffer, &from, &fromPort)), WSAEMSGSIZE);
+    int32_t on = 1;  // broadcasting is an option of its own; an unknown one is refused
+    EXPECT_EQ(platform::setsockopt(a, SOL_SOCKET_, SO_BROADCAST_, &on, sizeof on), 0);
+    EXPECT_EQ(failure(platform::setsockopt(a, SOL_SOCKET_, 0x7777, &on, sizeof on)), WSAENOPROTOOPT);
     closesocket(a);
     closesocket(b);
     WSACloseEvent(event);

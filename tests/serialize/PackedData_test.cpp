@@ -445,18 +445,20 @@ TEST_F(PackedData, DumpDebugPacketItemByItemAndNormalPacketSummaryOnly)
     CPackedData normal;
     normal.PutUint16(7); normal.PutString("hi"); normal.PutBool(true);
     normal.dump();
-    // A corrupt data length and an item cut short.
-    const uint8_t corrupt[] = {0x01, 'h', 0xFB, 0xFF, 0xFF, 0xFF, 'd', 0x01};
-    CPackedData broken(corrupt, sizeof(corrupt));
-    broken.ReadHeader();
-    broken.dump();
+    // A corrupt data length and an item cut short; a block that ends the packet.
+    for (Bytes raw : {Bytes{0x01, 'h', 0xFB, 0xFF, 0xFF, 0xFF, 'd', 0x01}, Bytes{0x01, 'h', 0x01, 0x00, 0x00, 0x00, 'z'}}) {
+        CPackedData broken(raw.data(), static_cast<int>(raw.size()));
+        broken.ReadHeader();
+        broken.dump();
+    }
     EXPECT_EQ(texts(), (Texts{"CPackedData - 128 bytes avail; 57 bytes used; GetFrom 7; PutTo 57", "    3 (bool): true",
         "    5 (byte): 200", "    7 (char): 65 (A)", "   10 (word): -3", "   15 (long): -70000", "   24 (int64): -5000000000",
         "   29 (float): 1.500000", "   34 (data): 3 bytes", "   44 (string): name", "   47 (magic): 3c02 (3c02 expected)",
         "   56 (double): 0.250000", "   57 (Unknown: 122): CPackedData is probably corrupt",
         "CPackedData - 128 bytes avail; 8 bytes used; GetFrom 0; PutTo 8",
         "CPackedData - 8 bytes avail; 8 bytes used; GetFrom 1; PutTo 0",
-        "    6 (data): -5 too large. CPackedData is probably corrupt", "    9 (word): 0"}));
+        "    6 (data): -5 too large. CPackedData is probably corrupt", "    9 (word): 0",
+        "CPackedData - 7 bytes avail; 7 bytes used; GetFrom 1; PutTo 0", "    6 (data): 1 bytes"}));
     EXPECT_EQ(lines()[0].severity, LogSev_Info);
 }
 
