@@ -276,6 +276,7 @@ TEST(PlatformClock, CtimeTextAndRealClocksThatMoveForward)
     // The counter runs at the real rate: its interval lies between the inner
     // and the outer interval of the readings around its two readings.
     using Clock = std::chrono::steady_clock;
+    platform::QueryPerformanceCounter(&before);  // the first reading measures the rate, outside the intervals
     auto const outerStart = Clock::now();
     platform::QueryPerformanceCounter(&before);
     auto const innerStart = Clock::now();

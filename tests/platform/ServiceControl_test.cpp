@@ -109,6 +109,7 @@ TEST_F(SystemdServiceTest, RefusalsOfTheManagerAreReportedAndUndone)
     ASSERT_EQ(platform::LsaOpenPolicy(nullptr, &attributes, platform::POLICY_LOOKUP_NAMES, &policy), 0u);
     EXPECT_EQ(platform::LsaClose(policy), 0u);
     EXPECT_EQ(platform::LsaClose(policy), platform::STATUS_INVALID_HANDLE);  // closed once only
+    EXPECT_FALSE(platform::AccountHasRight(nullptr, "SeServiceLogonRight"));
     setVariable("SHAREDLIB_SYSTEMCTL", (dir.host() / "no-systemctl").string());
     EXPECT_EQ(outcome({"-install"}), "2 Error/error: Failed to open the Service Control Manager with sufficient "
                                      "rights to create a service.");
@@ -201,7 +202,7 @@ TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
         EXPECT_NE(text.find("Restart=on-failure\nRestartSec=2500ms\n"), std::string::npos) << text;
         platform::ServiceEntry entry;
         ASSERT_TRUE(installed(&entry));
-        EXPECT_EQ(entry.resetPeriod, c.queriedReset);
+        EXPECT_EQ(std::pair(entry.hasFailureActions, entry.resetPeriod), std::pair(true, c.queriedReset));
         EXPECT_EQ(describe(entry.failureActions), describe(c.actions));
     }
     // Anything but "none" after the restarts has no systemd form.

@@ -223,6 +223,10 @@ TEST(SocketEvents, AWaitSetWakesForTheSignalledOnly)
     EXPECT_EQ(WaitForMultipleEvents(2, two, 1000), WAIT_OBJECT_0);
     WSAEVENT bogus = reinterpret_cast<WSAEVENT>(0x1234);
     EXPECT_EQ(WaitForMultipleEvents(1, &bogus, 0), WAIT_FAILED);
+    WSACloseEvent(pairs[1]->serverEvent);  // signalled, but closed unread: it leaves the set
+    pairs[1]->serverEvent = WSACreateEvent();
+    set.Wait(0, signalled);
+    EXPECT_EQ(signalled, std::vector<WSAEVENT>{pairs[2]->serverEvent});
 }
 
 TEST(Sockets, FailuresCarryWinsockCodes)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include <SharedLib/service/ServiceManager.h>
@@ -14,7 +15,10 @@ using Kest::Orv::ServiceManager;
 
 void serviceMain(uint32_t, char **argv)
 {
-    std::printf(ServiceManager::initService() ? "running %s\n" : "%s: initService failed\n", argv[0]);
+    // The manager's variables are taken away, so that no program this one starts inherits them.
+    bool const left = std::getenv("NOTIFY_SOCKET") != nullptr || std::getenv("SHAREDLIB_SERVICE_NAME") != nullptr;
+    std::printf(ServiceManager::initService() ? "running %s%s\n" : "%s: initService failed%s\n", argv[0],
+                left ? " with the manager's variables" : "");
     std::fflush(stdout);
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (ServiceManager::isServiceRunning() && std::chrono::steady_clock::now() < deadline)

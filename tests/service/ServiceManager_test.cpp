@@ -133,6 +133,9 @@ TEST_F(ServiceManagerTest, ConsoleProgramCannotStartAsService)
     std::string longName(300, 'n');
     testing::internal::CaptureStdout();
     EXPECT_EQ(ServiceManager::configureService(pollingServiceMain, longName.c_str()), 123);
+    platform::SetStartedByServiceControlManager(true);
+    platform::FailNextServiceCall(platform::ServiceCall::StartServiceCtrlDispatcher, 0);  // a failure without a code
+    EXPECT_EQ(ServiceManager::configureService(pollingServiceMain, kName), 1);
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(ServiceManager::isUsingService());
 }
