@@ -215,4 +215,32 @@ TEST_F(SystemdServiceTest, LimitedRestartsBecomeAStartLimit)
     platform::CloseServiceHandle(manager);
 }
 
+// A unit written by hand: hexadecimal escapes either case, and no RestartSec.
+TEST_F(SystemdServiceTest, AUnitWrittenByHandIsRead)
+{
+    fs::create_directories(units());
+    std::ofstream(units() / "Hand.service") << "[Service]\nExecStart=/bin\\x2Ftru\\x65\nRestart=on-failure\n";
+    platform::ServiceEntry e;
+    ASSERT_TRUE(platform::QueryServiceEntry("Hand", &e));
+    EXPECT_EQ(e.binaryPathName + "|" + describe(e.failureActions), "z:\\bin\\true|1/0 ");
+}
+
+// A stop sent while the service runs wakes the dispatcher, which hands it on.
+TEST_F(SystemdServiceTest, AStopSentWhileTheServiceRunsEndsIt)
+{
+    static bool stopped;
+    platform::SetStartedByServiceControlManager(true);
+    auto const serviceMain = [](uint32_t, char **) {
+        ServiceManager::initService();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the dispatcher is asleep again
+        platform::SendServiceControl(kName, platform::SERVICE_CONTROL_STOP);
+        for (int i = 0; i < 5000 && ServiceManager::isServiceRunning(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        stopped = !ServiceManager::isServiceRunning();
+        ServiceManager::endService(0);
+    };
+    EXPECT_EQ(ServiceManager::configureService(serviceMain, kName), 0);
+    EXPECT_TRUE(stopped);
+}
+
 }  // namespace

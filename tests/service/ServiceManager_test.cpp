@@ -81,6 +81,9 @@ TEST_F(ServiceManagerTest, BadAccountsStopTheInstallation)
               "IDs was done.\r\n");
     EXPECT_EQ(outcome({"-install", "-username", "bob", "-password", "wrong"}),
               "1326 Error/error: LogonUser failed with 1326: The user name or password is incorrect.\r\n");
+    platform::FailNextServiceCall(platform::ServiceCall::LookupAccountName, 5);  // when asked for the sizes
+    EXPECT_EQ(outcome({"-install", "-username", "bob", "-password", "secret"}),
+              "5 Error/error: LookupAccountName failed with 5: Access is denied.\r\n");
     platform::FailNextServiceCall(platform::ServiceCall::LsaAddAccountRights, platform::STATUS_ACCESS_DENIED);
     EXPECT_EQ(outcome({"-install", "-username", "bob", "-password", "secret"}),
               "5 Error/error: LsaAddAccountRights failed with 5: Access is denied.\r\n");
