@@ -189,7 +189,8 @@ TEST_F(TimerTest, CountersAddWholeMillisecondsOrRawTicks)
     EXPECT_EQ(std::pair(raw, ms), std::pair(5u, 2u));
 }
 
-// Logged at the threshold and above; silent without info or a logger.
+// Logged at the threshold and above, timed from its own start; silent without
+// info or a logger.
 TEST_F(TimerTest, LogCounterLogsAtTheThreshold)
 {
     timed<PerfLogCounter>(kTicksPerMs, 59 * kTicksPerMs / 10, "name", Log_Generic, 5);  // 4.9 ms

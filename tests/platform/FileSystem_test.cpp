@@ -165,7 +165,9 @@ TEST(DocumentsFolder, TheXdgFolderOnlyWhenItExists)
     };
     auto userDirs = [&](char const *line) {
         fs::create_directories(temp.host() / ".config");
-        std::ofstream(temp.host() / ".config" / "user-dirs.dirs") << "# written by hand\n" << line << "\nXDG_DOCUMENTS_DIR= /tmp\"\n";  // unquoted: passed over
+        // The last line, not quoted, is passed over.
+        std::ofstream(temp.host() / ".config" / "user-dirs.dirs")
+            << "# written by hand\n" << line << "\nXDG_DOCUMENTS_DIR= /tmp\"\n";
     };
     EXPECT_EQ(lookUp(), "(none)");  // a server account without ~/Documents
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);

@@ -104,12 +104,6 @@ TEST_F(SystemdServiceTest, RefusalsOfTheManagerAreReportedAndUndone)
             ASSERT_EQ(outcome({"-remove"}), "1");
         }
     }
-    platform::LsaObjectAttributes attributes{};
-    platform::LsaHandle policy = 0;
-    ASSERT_EQ(platform::LsaOpenPolicy(nullptr, &attributes, platform::POLICY_LOOKUP_NAMES, &policy), 0u);
-    EXPECT_EQ(platform::LsaClose(policy), 0u);
-    EXPECT_EQ(platform::LsaClose(policy), platform::STATUS_INVALID_HANDLE);  // closed once only
-    EXPECT_FALSE(platform::AccountHasRight(nullptr, "SeServiceLogonRight"));
     setVariable("SHAREDLIB_SYSTEMCTL", (dir.host() / "no-systemctl").string());
     EXPECT_EQ(outcome({"-install"}), "2 Error/error: Failed to open the Service Control Manager with sufficient "
                                      "rights to create a service.");
@@ -223,6 +217,17 @@ TEST_F(SystemdServiceTest, AUnitWrittenByHandIsRead)
     platform::ServiceEntry e;
     ASSERT_TRUE(platform::QueryServiceEntry("Hand", &e));
     EXPECT_EQ(e.binaryPathName + "|" + describe(e.failureActions), "z:\\bin\\true|1/0 ");
+}
+
+// A policy handle closes once; a right is nobody's without a name.
+TEST_F(SystemdServiceTest, PolicyHandlesAndRights)
+{
+    platform::LsaObjectAttributes attributes{};
+    platform::LsaHandle policy = 0;
+    ASSERT_EQ(platform::LsaOpenPolicy(nullptr, &attributes, platform::POLICY_LOOKUP_NAMES, &policy), 0u);
+    EXPECT_EQ(platform::LsaClose(policy), 0u);
+    EXPECT_EQ(platform::LsaClose(policy), platform::STATUS_INVALID_HANDLE);  // closed once only
+    EXPECT_FALSE(platform::AccountHasRight(nullptr, "SeServiceLogonRight"));  // nobody named
 }
 
 // A stop sent while the service runs wakes the dispatcher, which hands it on.

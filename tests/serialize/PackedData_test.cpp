@@ -446,7 +446,7 @@ TEST_F(PackedData, DumpDebugPacketItemByItemAndNormalPacketSummaryOnly)
     normal.PutUint16(7); normal.PutString("hi"); normal.PutBool(true);
     normal.dump();
     // A corrupt data length and an item cut short; a block that ends the packet.
-    for (Bytes raw : {Bytes{0x01, 'h', 0xFB, 0xFF, 0xFF, 0xFF, 'd', 0x01}, Bytes{0x01, 'h', 0x01, 0x00, 0x00, 0x00, 'z'}}) {
+    for (Bytes raw : {Bytes{0x01, 'h', 0xFB, 0xFF, 0xFF, 0xFF, 'd', 0x01}, Bytes{0x01, 'h', 1, 0, 0, 0, 'z'}}) {
         CPackedData broken(raw.data(), static_cast<int>(raw.size()));
         broken.ReadHeader();
         broken.dump();
